@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "support/MediaFixtures.h"
@@ -123,6 +124,39 @@ TEST(FrameConverterTest, SharedFrameIsCopiedBeforeWriting) {
     ASSERT_TRUE(converter.FromBitmap(white, *shared));
     EXPECT_GT(shared->data[0][0], 230);
     EXPECT_NE(source->data[0][0], shared->data[0][0]);
+}
+
+// Full-range frames (the "J" formats or a frame marked full range) keep their levels; limited
+// range ones are stretched to black and white.
+TEST(FrameConverterTest, HonoursTheFrameRange) {
+    struct Case {
+        AVPixelFormat format;
+        AVColorRange range;
+        uint8_t luma;
+        int expectedGrey;
+    };
+    const Case cases[] = {
+        {AV_PIX_FMT_YUV420P, AVCOL_RANGE_MPEG, 235, 255},  {AV_PIX_FMT_YUV420P, AVCOL_RANGE_MPEG, 16, 0},
+        {AV_PIX_FMT_YUV420P, AVCOL_RANGE_JPEG, 235, 235},  {AV_PIX_FMT_YUVJ420P, AVCOL_RANGE_UNSPECIFIED, 16, 16},
+        {AV_PIX_FMT_YUVJ420P, AVCOL_RANGE_JPEG, 255, 255},
+    };
+    FrameConverter converter;  // one converter for all: the range must follow each frame
+    for (const Case& c : cases) {
+        FramePtr frame = NewFrame(32, 32, c.format);
+        frame->color_range = c.range;
+        std::memset(frame->data[0], c.luma, frame->linesize[0] * 32);
+        std::memset(frame->data[1], 128, frame->linesize[1] * 16);
+        std::memset(frame->data[2], 128, frame->linesize[2] * 16);
+        Bitmap bitmap;
+        ASSERT_TRUE(converter.ToBitmap(*frame, bitmap));
+        for (int channel = 0; channel < 3; ++channel) {
+            EXPECT_NEAR(bitmap.Pixel(16, 16)[channel], c.expectedGrey, 2) << c.format << " " << c.range;
+        }
+        FramePtr back = NewFrame(32, 32, c.format);
+        back->color_range = c.range;
+        ASSERT_TRUE(converter.FromBitmap(bitmap, *back));
+        EXPECT_NEAR(back->data[0][16 * back->linesize[0] + 16], c.luma, 2) << c.format << " " << c.range;
+    }
 }
 
 TEST(FrameConverterTest, RejectsFramesWithoutPicture) {
