@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -186,16 +185,31 @@ int CloseOwnIO(AVIOContext** pb) {
 using IoOpenFunction = int (*)(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**);
 using IoCloseFunction = int (*)(AVFormatContext*, AVIOContext*);
 
-// The libraries' own handlers, taken from the first context we route; they are the same for all.
-std::atomic<IoOpenFunction> defaultIoOpen{nullptr};
-std::atomic<IoCloseFunction> defaultIoClose{nullptr};
+// The libraries' own handlers, as a fresh context carries them.
+struct DefaultHandlers {
+    IoOpenFunction open = nullptr;
+    IoCloseFunction close = nullptr;
+};
+
+const DefaultHandlers& Defaults() {
+    static const DefaultHandlers handlers = [] {
+        DefaultHandlers result;
+        if (AVFormatContext* fresh = avformat_alloc_context()) {
+            result.open = fresh->io_open;
+            result.close = fresh->io_close2;
+            avformat_free_context(fresh);
+        }
+        return result;
+    }();
+    return handlers;
+}
 
 int NestedOpen(AVFormatContext* ctx, AVIOContext** pb, const char* url, int flags, AVDictionary** options) {
     const std::string name = url ? url : "";
     if (StartsWithPrefix(name)) {
         return OpenOwnIO(pb, DisplayName(name), flags);
     }
-    IoOpenFunction fallback = defaultIoOpen.load();
+    IoOpenFunction fallback = Defaults().open;
     if (fallback == nullptr) {
         return avio_open2(pb, url, flags, &ctx->interrupt_callback, options);
     }
@@ -206,7 +220,7 @@ int NestedClose(AVFormatContext* ctx, AVIOContext* pb) {
     if (IsOwnIO(pb)) {
         return CloseOwnIO(&pb);
     }
-    IoCloseFunction fallback = defaultIoClose.load();
+    IoCloseFunction fallback = Defaults().close;
     if (fallback == nullptr) {
         return avio_close(pb);
     }
@@ -244,16 +258,8 @@ void UseEngineFileAccess(AVFormatContext* ctx) {
     if (ctx == nullptr) {
         return;
     }
-    if (ctx->io_open != &NestedOpen) {
-        IoOpenFunction expected = nullptr;
-        defaultIoOpen.compare_exchange_strong(expected, ctx->io_open);
-        ctx->io_open = &NestedOpen;
-    }
-    if (ctx->io_close2 != &NestedClose) {
-        IoCloseFunction expected = nullptr;
-        defaultIoClose.compare_exchange_strong(expected, ctx->io_close2);
-        ctx->io_close2 = &NestedClose;
-    }
+    ctx->io_open = &NestedOpen;
+    ctx->io_close2 = &NestedClose;
 }
 
 int OpenInputFormat(AVFormatContext** ctx, const std::string& fileName, const AVInputFormat* format,

@@ -66,8 +66,9 @@ void QueueSynchronizer::DeliverPending(std::chrono::milliseconds maxWait) {
 namespace {
 
 QueueSynchronizer& DefaultSynchronizer() {
-    static QueueSynchronizer synchronizer;
-    return synchronizer;
+    // Never destroyed: workers may still hand calls over while the program ends.
+    static QueueSynchronizer* synchronizer = new QueueSynchronizer;
+    return *synchronizer;
 }
 
 // Built during static initialisation, so its main thread is the one that starts the program.
