@@ -68,8 +68,9 @@ TEST_F(IniFileTest, StrictIntegerText) {
     for (const Case& c : cases) {
         int value = 0;
         EXPECT_EQ(IniFile::parseInteger(c.text, &value), c.ok) << c.text;
-        if (c.ok)
+        if (c.ok) {
             EXPECT_EQ(value, c.value) << c.text;
+        }
     }
 }
 
