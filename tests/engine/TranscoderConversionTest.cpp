@@ -1,0 +1,124 @@
+// Whole conversions of generated clips, read back and checked.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "TranscoderTestSupport.h"
+#include "support/MediaFixtures.h"
+
+namespace kavel {
+namespace {
+
+using testing::Convert;
+using testing::ReadFacts;
+
+struct ConversionCase {
+    const char* Name;
+    fixtures::MediaParams Source;
+    testing::Options OutputOptions;
+    const char* Extension;
+    int StreamCount;
+    // Video expectations (codec empty = no video stream).
+    const char* VideoCodec;
+    int Width;
+    int Height;
+    double FrameRate;
+    const char* PixelFormat;
+    // Audio expectations (codec empty = no audio stream).
+    const char* AudioCodec;
+    int SampleRate;
+    int Channels;
+    double Seconds;
+};
+
+fixtures::MediaParams ClipWithTone() {
+    fixtures::MediaParams params;
+    params.Seconds = 1.0;
+    params.AudioStreams = 1;
+    return params;
+}
+
+fixtures::MediaParams ToneOnly() {
+    fixtures::MediaParams params;
+    params.Container = "wav";
+    params.Video = false;
+    params.Seconds = 1.0;
+    params.AudioStreams = 1;
+    params.AudioCodec = "pcm_s16le";
+    return params;
+}
+
+class ConversionTable : public ::testing::TestWithParam<ConversionCase> {};
+
+TEST_P(ConversionTable, OutputReadsBackAsAsked) {
+    const ConversionCase& c = GetParam();
+    const std::string source = fixtures::MakeMedia(c.Source);
+    const std::string output = fixtures::TempPath(std::string("conversion_") + c.Name + "." + c.Extension);
+    const auto result = Convert(source, {}, output, c.OutputOptions);
+    ASSERT_TRUE(result.Transcoded) << result.Error;
+    EXPECT_TRUE(result.Finished);
+
+    const auto facts = ReadFacts(output);
+    ASSERT_TRUE(facts.Readable);
+    // Navigation packets of disc formats read back as a data stream; they are not counted.
+    int mediaStreams = 0;
+    for (const auto& stream : facts.Streams) {
+        mediaStreams += stream.Kind != "data";
+    }
+    EXPECT_EQ(mediaStreams, c.StreamCount);
+    const auto* video = facts.First("video");
+    if (c.VideoCodec[0]) {
+        ASSERT_NE(video, nullptr);
+        EXPECT_EQ(video->Codec, c.VideoCodec);
+        EXPECT_EQ(video->Width, c.Width);
+        EXPECT_EQ(video->Height, c.Height);
+        EXPECT_NEAR(video->FrameRate, c.FrameRate, 0.01);
+        EXPECT_EQ(video->PixelFormat, c.PixelFormat);
+        EXPECT_NEAR(video->Seconds, c.Seconds, 1.0 / c.FrameRate + 1e-6);
+    } else {
+        EXPECT_EQ(video, nullptr);
+    }
+    const auto* audio = facts.First("audio");
+    if (c.AudioCodec[0]) {
+        ASSERT_NE(audio, nullptr);
+        EXPECT_EQ(audio->Codec, c.AudioCodec);
+        EXPECT_EQ(audio->SampleRate, c.SampleRate);
+        EXPECT_EQ(audio->Channels, c.Channels);
+        // An audio frame holds up to 2048 samples, plus the encoder's priming.
+        EXPECT_NEAR(audio->Seconds, c.Seconds, 0.1);
+    } else {
+        EXPECT_EQ(audio, nullptr);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, ConversionTable,
+    ::testing::Values(
+        ConversionCase{"mpeg4_mp4", ClipWithTone(), {{"vcodec", "mpeg4"}, {"s", "176x144"}, {"ar", "48000"}},
+                       "mp4", 2, "mpeg4", 176, 144, 25, "yuv420p", "aac", 48000, 2, 1.0},
+        ConversionCase{"h264_ipod_mp4", ClipWithTone(),
+                       {{"vcodec", "libx264"}, {"vpre", "ipod320"}, {"s", "320x240"}, {"ac", "1"}},
+                       "mp4", 2, "h264", 320, 240, 25, "yuv420p", "aac", 44100, 1, 1.0},
+        ConversionCase{"mpeg1_mpg", ClipWithTone(), {{"vcodec", "mpeg1video"}, {"r", "25"}},
+                       "mpg", 2, "mpeg1video", 160, 120, 25, "yuv420p", "mp2", 44100, 2, 1.0},
+        ConversionCase{"dvd_target", ClipWithTone(), {{"target", "pal-dvd"}},
+                       "vob", 2, "mpeg2video", 720, 576, 25, "yuv420p", "ac3", 48000, 2, 1.0},
+        ConversionCase{"dv_pal", ClipWithTone(), {{"target", "pal-dv"}},
+                       "dv", 2, "dvvideo", 720, 576, 25, "yuv420p", "pcm_s16le", 48000, 2, 1.0},
+        ConversionCase{"wmv2_asf", ClipWithTone(), {{"vcodec", "wmv2"}, {"acodec", "wmav2"}},
+                       "asf", 2, "wmv2", 160, 120, 25, "yuv420p", "wmav2", 44100, 2, 1.0},
+        ConversionCase{"xvid_avi", ClipWithTone(), {{"vcodec", "mpeg4"}, {"vtag", "XVID"}, {"acodec", "libmp3lame"}},
+                       "avi", 2, "mpeg4", 160, 120, 25, "yuv420p", "mp3", 44100, 2, 1.0},
+        ConversionCase{"mp3_only", ClipWithTone(), {{"acodec", "libmp3lame"}, {"ab", "128000"}},
+                       "mp3", 1, "", 0, 0, 0, "", "mp3", 44100, 2, 1.0},
+        ConversionCase{"aac_adts", ToneOnly(), {{"acodec", "aac"}, {"ar", "22050"}},
+                       "aac", 1, "", 0, 0, 0, "", "aac", 22050, 2, 1.0},
+        ConversionCase{"wav", ClipWithTone(), {{"ac", "1"}},
+                       "wav", 1, "", 0, 0, 0, "", "pcm_s16le", 44100, 1, 1.0},
+        ConversionCase{"stream_copy", ClipWithTone(), {{"vcodec", "copy"}, {"acodec", "copy"}},
+                       "mkv", 2, "mpeg4", 160, 120, 25, "yuv420p", "aac", 44100, 2, 1.0}),
+    [](const ::testing::TestParamInfo<ConversionCase>& info) { return std::string(info.param.Name); });
+
+}  // namespace
+}  // namespace kavel
