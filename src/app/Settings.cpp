@@ -10,13 +10,21 @@ AppSettings::AppSettings() : ini_(Global().SettingsFile()) {}
 
 int AppSettings::SkinIndex() const { return ini_.readInteger(Section, settings::SkinIndex, DefaultSkinIndex); }
 QString AppSettings::OutPutDir() const {
+    if (!outPutDirOverride_.isEmpty())
+        return outPutDirOverride_;
     return ini_.readString(Section, settings::OutPutDir, DefaultOutputFolder());
 }
 int AppSettings::OutPutFormat() const {
     return ini_.readInteger(Section, settings::OutPutFormat, DefaultOutPutFormat);
 }
 QString AppSettings::FormatCode() const {
+    if (!formatCodeOverride_.isEmpty())
+        return formatCodeOverride_;
     return ini_.readString(Section, settings::FormatCode, DefaultFormatCode);
+}
+int AppSettings::ProfileCode() const {
+    int code = 1;
+    return IniFile::parseInteger(FormatCode(), &code) ? code : 1;
 }
 QString AppSettings::FormatName() const {
     return ini_.readString(Section, settings::FormatName, DefaultFormatName);
@@ -47,6 +55,7 @@ bool AppSettings::Collapsed(int family) const {
 
 void AppSettings::SetSkinIndex(int value) { ini_.writeInteger(Section, settings::SkinIndex, value); }
 void AppSettings::SetOutPutDir(const QString& value) {
+    outPutDirOverride_.clear();
     ini_.writeString(Section, settings::OutPutDir, value);
 }
 void AppSettings::SetOutPutFormat(int value) {

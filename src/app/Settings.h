@@ -57,11 +57,19 @@ public:
     AppSettings();
 
     IniFile& ini() { return ini_; }
+    const IniFile& ini() const { return ini_; }
+
+    // A folder or profile chosen for this process only (the command line's --output-dir and
+    // --profile): readers see it in place of the stored value, and nothing is written.
+    void OverrideOutPutDir(const QString& folder) { outPutDirOverride_ = folder; }
+    void OverrideFormatCode(int code) { formatCodeOverride_ = QString::number(code); }
 
     int SkinIndex() const;
     QString OutPutDir() const;
     int OutPutFormat() const;
     QString FormatCode() const;
+    // "FormatCode" read as an integer, default 1: the profile a run converts with.
+    int ProfileCode() const;
     QString FormatName() const;
     // A stored value outside 0..128 reads as 64.
     int Volume() const;
@@ -92,6 +100,8 @@ public:
 
 private:
     IniFile ini_;
+    QString outPutDirOverride_;
+    QString formatCodeOverride_;
 };
 
 }  // namespace kavel

@@ -10,14 +10,14 @@
 
 namespace kavel {
 
-ConversionList::ConversionList(AppSettings& settings, const IniFile& catalog, Prompter& prompter,
+ConversionList::ConversionList(AppSettings& settings, const ProfileCatalog& catalog, Prompter& prompter,
                                MediaOpener opener)
     : settings_(settings), catalog_(catalog), prompter_(prompter), opener_(std::move(opener)) {}
 
 int ConversionList::Add(const QStringList& paths) {
-    const int code = settings_.ini().readInteger(settings::Section, settings::FormatCode, 1);
+    const int code = settings_.ProfileCode();
     const QString section = ProfileSection(code);
-    const QString fileExt = catalog_.readString(section, profile::FileExt, profile::DefaultFileExt);
+    const QString fileExt = catalog_.FileExt(code);
     const QString zoom = settings_.ini().readString(section, profile::paraZoom, profile::ZoomLetterBox);
     const QString suffix = QStringLiteral("_ipod.") + fileExt;
 

@@ -12,7 +12,7 @@
 namespace kavel {
 
 class AppSettings;
-class IniFile;
+class ProfileCatalog;
 class Prompter;
 
 // One row of the conversion list: the source path as caption, the four column texts after it
@@ -36,7 +36,7 @@ public:
     // false when the file is not media the engine can open.
     using MediaOpener = std::function<bool(const QString& path, int64_t* durationUs)>;
 
-    ConversionList(AppSettings& settings, const IniFile& catalog, Prompter& prompter,
+    ConversionList(AppSettings& settings, const ProfileCatalog& catalog, Prompter& prompter,
                    MediaOpener opener);
 
     // Appends the paths in order: folders, exact duplicates of a caption and files that are not
@@ -68,7 +68,7 @@ public:
 
 private:
     AppSettings& settings_;
-    const IniFile& catalog_;
+    const ProfileCatalog& catalog_;
     Prompter& prompter_;
     MediaOpener opener_;
     std::vector<ListRow> rows_;

@@ -76,3 +76,21 @@ TEST(SettingsTest, DefaultsWithNoFileAndOutOfRangeVolume) {
     s.SetCollapsed(3, false);
     EXPECT_FALSE(s.Collapsed(3));
 }
+
+TEST(SettingsTest, OverridesAreSeenButNeverStored) {
+    QTemporaryDir dir;
+    AppSettings s(dir.filePath("s.ini"));
+    s.SetFormat("205", "Apple H.264 720p (1280 x 720) (*.mp4)");
+    s.OverrideFormatCode(500);
+    s.OverrideOutPutDir("/tmp/elsewhere");
+    EXPECT_EQ(s.ProfileCode(), 500);
+    EXPECT_EQ(s.OutPutDir(), "/tmp/elsewhere");
+    AppSettings stored(dir.filePath("s.ini"));
+    EXPECT_EQ(stored.ProfileCode(), 205);
+    EXPECT_EQ(stored.OutPutDir(), DefaultOutputFolder());
+    // Storing a folder ends the override.
+    s.SetOutPutDir("/tmp/kept");
+    EXPECT_EQ(s.OutPutDir(), "/tmp/kept");
+    s.ini().writeString("settings", "FormatCode", "x");
+    EXPECT_EQ(AppSettings(dir.filePath("s.ini")).ProfileCode(), 1);
+}

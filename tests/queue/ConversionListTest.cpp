@@ -2,6 +2,7 @@
 
 #include "app/IniFile.h"
 #include "app/Settings.h"
+#include "profiles/ProfileCatalog.h"
 #include "support/ScriptedPrompter.h"
 
 #include <gtest/gtest.h>
@@ -40,8 +41,9 @@ protected:
     QTemporaryDir dir_;
     AppSettings settings_{dir_.filePath("settings.ini")};
     IniFile catalog_{dir_.filePath("catalog.ini")};
+    ProfileCatalog profiles_{dir_.filePath("catalog.ini")};
     test::ScriptedPrompter prompter_;
-    ConversionList list_{settings_, catalog_, prompter_, &ConversionListTest::Open};
+    ConversionList list_{settings_, profiles_, prompter_, &ConversionListTest::Open};
 };
 
 TEST_F(ConversionListTest, AddSkipsFoldersDuplicatesAndNonMedia) {
