@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdarg>
 #include <cinttypes>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -31,13 +32,24 @@ namespace {
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// Metadata values (comments, lyrics) can be long, so the text is sized to fit.
 std::string Format(const char* format, ...) {
-    char text[1024];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof(text), format, args);
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
     va_end(args);
+    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    if (length > 0) {
+        std::vsnprintf(text.data(), text.size() + 1, format, again);
+    }
+    va_end(again);
     return text;
+}
+
+int ClampToInt(int64_t value) {
+    return static_cast<int>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
 }
 
 std::string MetadataValue(const AVDictionary* metadata, const char* key) {
@@ -50,7 +62,7 @@ int LeadingNumber(const std::string& value) {
     if (value.empty() || !std::isdigit(static_cast<unsigned char>(value[0]))) {
         return -1;
     }
-    return static_cast<int>(std::strtol(value.c_str(), nullptr, 10));
+    return ClampToInt(std::strtoll(value.c_str(), nullptr, 10));
 }
 
 // Denominator 0 would make every rescaled value meaningless, so it becomes the numerator, then 1.
@@ -372,7 +384,7 @@ bool MediaProbe::GetFileStreamInfo(FileStreamInfo& info) {
     const AVDictionary* metadata = context_->metadata;
     info.StartTime = OrNotSet(context_->start_time);
     info.Duration = OrNotSet(context_->duration);
-    info.BitRate = static_cast<int>(context_->bit_rate);
+    info.BitRate = ClampToInt(context_->bit_rate);
     int64_t created = 0;
     const std::string creationTime = MetadataValue(metadata, "creation_time");
     if (!creationTime.empty() && av_parse_time(&created, creationTime.c_str(), 0) >= 0) {
@@ -409,7 +421,7 @@ bool MediaProbe::GetVideoStreamInfo(int index, VideoStreamInfo& info) {
     info.StartTimeUS = ToMicroseconds(stream->start_time, stream->time_base);
     info.Duration = OrNotSet(stream->duration);
     info.DurationUS = ToMicroseconds(stream->duration, stream->time_base);
-    info.BitRate = static_cast<int>(parameters->bit_rate);
+    info.BitRate = ClampToInt(parameters->bit_rate);
     info.Height = parameters->height;
     info.Width = parameters->width;
     const AVRational aspect = parameters->sample_aspect_ratio;
@@ -437,7 +449,7 @@ bool MediaProbe::GetAudioStreamInfo(int index, AudioStreamInfo& info) {
     info.StartTimeUS = ToMicroseconds(stream->start_time, stream->time_base);
     info.Duration = OrNotSet(stream->duration);
     info.DurationUS = ToMicroseconds(stream->duration, stream->time_base);
-    info.BitRate = static_cast<int>(parameters->bit_rate);
+    info.BitRate = ClampToInt(parameters->bit_rate);
     info.Channels = parameters->ch_layout.nb_channels;
     info.SampleRate = parameters->sample_rate;
     info.SampleFormat = parameters->format;

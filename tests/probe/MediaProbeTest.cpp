@@ -500,6 +500,13 @@ TEST_F(MediaProbeDescriptionTest, MetadataBlock) {
     EXPECT_EQ(ts.find("Metadata:", audio), std::string::npos) << ts;
 }
 
+TEST_F(MediaProbeDescriptionTest, LongMetadataValueIsKeptWhole) {
+    const std::string comment(3000, 'x');
+    const std::string text = Describe(
+        MakeMedia({.Container = "matroska", .Seconds = 0.5, .Metadata = {{"comment", comment}}}));
+    EXPECT_TRUE(HasLine(text, "  COMMENT         : " + comment)) << text.size();
+}
+
 TEST_F(MediaProbeDescriptionTest, AudioCodecIsFoundAfterAudioTag) {
     // The file information dialog takes the text after "Audio: " up to the next comma.
     const std::string text = Describe(NtscAviWithMonoTone());
