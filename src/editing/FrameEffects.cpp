@@ -1,0 +1,144 @@
+#include "editing/FrameEffects.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+
+namespace kavel {
+
+namespace {
+
+constexpr int ContrastPivot = 170;
+
+int ClampByte(int64_t value) {
+    return static_cast<int>(std::clamp<int64_t>(value, 0, 255));
+}
+
+// Nearest integer with halves to even (the default rounding mode of the floating-point unit).
+int64_t RoundHalfEven(double value) {
+    return static_cast<int64_t>(std::nearbyint(value));
+}
+
+std::array<uint8_t, 256> ContrastTable(int contrast) {
+    contrast = std::clamp(contrast, -100, 99);
+    // Raising uses the exact quarter turn; lowering keeps the shorter constant, whose cosine at
+    // -100 is a hair below zero and so flattens everything onto the pivot.
+    const double gain = contrast > 0 ? 1.0 / std::cos(contrast * M_PI / 200.0)
+                                     : std::cos(contrast * 0.015708);
+    std::array<uint8_t, 256> table{};
+    for (int i = 0; i < 256; ++i)
+        table[i] = static_cast<uint8_t>(
+            ClampByte(RoundHalfEven((i - ContrastPivot) * gain + ContrastPivot)));
+    return table;
+}
+
+// Brightness first, then contrast, folded into one table.
+std::array<uint8_t, 256> LevelTable(int brightness, int contrast) {
+    const std::array<uint8_t, 256> contrastTable = ContrastTable(contrast);
+    std::array<uint8_t, 256> table{};
+    for (int j = 0; j < 256; ++j) {
+        int t = (256 - brightness) + brightness * j;
+        if (t < 0)
+            t += 255;
+        table[j] = contrastTable[ClampByte(t >> 8)];
+    }
+    return table;
+}
+
+}  // namespace
+
+void ApplyColorAdjust(Bitmap& bitmap, int brightness, int contrast, int saturation) {
+    if (bitmap.Empty())
+        return;
+    brightness = std::clamp(brightness, 0, 512);
+    saturation = std::clamp(saturation, 0, 512);
+
+    // With saturation limited to 0..512 a channel's grey base plus its scaled level lies in
+    // -257..767; the combined table covers that span (with room) and folds in the limit to
+    // 0..255 before the level table, so the pixel loop has no branches.
+    constexpr int Offset = 512;
+    constexpr int Span = 1536;
+    const std::array<uint8_t, 256> levels = LevelTable(brightness, contrast);
+    std::array<uint8_t, Span> limitedLevels{};
+    for (int v = 0; v < Span; ++v)
+        limitedLevels[v] = levels[ClampByte(v - Offset)];
+
+    std::array<int32_t, 256> scaled{};
+    for (int v = 0; v < 256; ++v)
+        scaled[v] = static_cast<int32_t>((static_cast<uint32_t>(saturation) * (v + 1)) >> 8);
+    std::array<int32_t, 766> base{};
+    for (int s = 0; s < 766; ++s) {
+        const int grey = s / 3;
+        base[s] = grey - scaled[grey] + Offset;
+    }
+
+    const int width = bitmap.Width();
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        uint8_t* p = bitmap.Row(y);
+        for (int x = 0; x < width; ++x, p += 3) {
+            const int b = p[0], g = p[1], r = p[2];
+            const int32_t grey = base[r + g + b];
+            p[0] = limitedLevels[grey + scaled[b]];
+            p[1] = limitedLevels[grey + scaled[g]];
+            p[2] = limitedLevels[grey + scaled[r]];
+        }
+    }
+}
+
+void ApplyExposure(Bitmap& bitmap, float exposure) {
+    if (bitmap.Empty())
+        return;
+    const double amount = std::clamp(static_cast<double>(exposure), -255.0, 512.0);
+    std::array<uint8_t, 256> table{};
+    for (int i = 0; i < 256; ++i) {
+        const int64_t c = RoundHalfEven((1.0 - std::exp(-(amount / 128.0) * (i / 128.0))) * 256.0);
+        const int64_t level = amount >= 0 ? i + ((c * (255 - i)) >> 8)
+                                          : i - (((-c) * (255 - i)) >> 8);
+        table[i] = static_cast<uint8_t>(ClampByte(level));
+    }
+
+    const int bytes = bitmap.Width() * Bitmap::BytesPerPixel;
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        uint8_t* p = bitmap.Row(y);
+        for (int i = 0; i < bytes; ++i)
+            p[i] = table[p[i]];
+    }
+}
+
+void BlendPicture(Bitmap& frame, const Bitmap& picture, int x, int y, int style, int alpha) {
+    if (frame.Empty() || picture.Empty())
+        return;
+    // 64-bit so that positions near the limits of int cannot overflow the edge sums.
+    const int64_t left = std::max<int64_t>(x, 0);
+    const int64_t top = std::max<int64_t>(y, 0);
+    const int64_t right = std::min<int64_t>(int64_t{x} + picture.Width(), frame.Width());
+    const int64_t bottom = std::min<int64_t>(int64_t{y} + picture.Height(), frame.Height());
+    if (left >= right || top >= bottom)
+        return;
+
+    const int bytes = static_cast<int>(right - left) * Bitmap::BytesPerPixel;
+    const int pictureLeft = static_cast<int>(left - x);
+    const int pictureTop = static_cast<int>(top - y);
+    const int rows = static_cast<int>(bottom - top);
+
+    if (style == 1) {
+        const int weight = std::clamp(alpha, 0, 255);
+        const int frameWeight = 256 - weight;
+        for (int row = 0; row < rows; ++row) {
+            uint8_t* f = frame.Pixel(static_cast<int>(left), static_cast<int>(top) + row);
+            const uint8_t* p = picture.Pixel(pictureLeft, pictureTop + row);
+            for (int i = 0; i < bytes; ++i)
+                f[i] = static_cast<uint8_t>((frameWeight * f[i] + weight * p[i]) >> 8);
+        }
+    } else {
+        for (int row = 0; row < rows; ++row) {
+            uint8_t* f = frame.Pixel(static_cast<int>(left), static_cast<int>(top) + row);
+            const uint8_t* p = picture.Pixel(pictureLeft, pictureTop + row);
+            for (int i = 0; i < bytes; ++i)
+                f[i] = static_cast<uint8_t>(p[i] * f[i] / 255);
+        }
+    }
+}
+
+}  // namespace kavel
