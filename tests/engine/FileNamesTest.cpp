@@ -110,6 +110,40 @@ TEST(FileNamesTest, OwnFileAccessWritesReadsSeeksAndSizes) {
     EXPECT_EQ(CloseIO(&pb), 0);
 }
 
+TEST(FileNamesTest, OpenModesOfOwnFileAccess) {
+    struct Case {
+        const char* name;
+        bool exists;
+        int flags;
+        int result;
+        int64_t sizeAfterOpen;  // -1: file absent afterwards
+    };
+    const Case cases[] = {
+        {"read of a missing file", false, AVIO_FLAG_READ, AVERROR(ENOENT), -1},
+        {"read keeps the file", true, AVIO_FLAG_READ, 0, 5},
+        {"write creates", false, AVIO_FLAG_WRITE, 0, 0},
+        {"write truncates", true, AVIO_FLAG_WRITE, 0, 0},
+        {"read-write creates", false, AVIO_FLAG_READ_WRITE, 0, 0},
+        {"read-write truncates", true, AVIO_FLAG_READ_WRITE, 0, 0},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string path = fixtures::TempPath("mode-" + std::to_string(++n) + "-" + Cafe);
+        if (c.exists) {
+            fixtures::WriteFile("mode-" + std::to_string(n) + "-" + Cafe, "12345");
+        }
+        AVIOContext* pb = nullptr;
+        EXPECT_EQ(OpenIO(&pb, UnicodePrefix + path, c.flags), c.result) << c.name;
+        EXPECT_EQ(pb != nullptr, c.result == 0) << c.name;
+        if (pb != nullptr) {
+            EXPECT_EQ(avio_size(pb), c.sizeAfterOpen) << c.name;
+        }
+        EXPECT_EQ(CloseIO(&pb), 0) << c.name;
+        const std::ifstream file(path);
+        EXPECT_EQ(file.good(), c.sizeAfterOpen >= 0) << c.name;
+    }
+}
+
 TEST(FileNamesTest, MissingFileIsNoSuchFile) {
     AVIOContext* pb = nullptr;
     const int result = OpenIO(&pb, UnicodePrefix + fixtures::TempPath("absent-" + Cafe), AVIO_FLAG_READ);
