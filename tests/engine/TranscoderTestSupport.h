@@ -16,6 +16,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
 }
 
 namespace kavel::testing {
@@ -162,6 +163,81 @@ inline FileFacts ReadFacts(const std::string& path) {
     }
     avformat_close_input(&context);
     return facts;
+}
+
+// The first decoded picture of a file as 8-bit luma rows (empty when there is none).
+struct GrayPicture {
+    int Width = 0;
+    int Height = 0;
+    std::vector<uint8_t> Pixels;
+    // Mean luma of a rectangle.
+    double Mean(int x, int y, int width, int height) const {
+        double sum = 0;
+        for (int row = y; row < y + height; ++row) {
+            for (int column = x; column < x + width; ++column) {
+                sum += Pixels[static_cast<size_t>(row) * Width + column];
+            }
+        }
+        return width > 0 && height > 0 ? sum / (static_cast<double>(width) * height) : 0;
+    }
+};
+
+inline GrayPicture FirstPicture(const std::string& path) {
+    GrayPicture picture;
+    AVFormatContext* context = nullptr;
+    if (avformat_open_input(&context, path.c_str(), nullptr, nullptr) < 0) {
+        return picture;
+    }
+    avformat_find_stream_info(context, nullptr);
+    const int index = av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (index < 0) {
+        avformat_close_input(&context);
+        return picture;
+    }
+    const AVCodec* codec = avcodec_find_decoder(context->streams[index]->codecpar->codec_id);
+    AVCodecContext* decoder = avcodec_alloc_context3(codec);
+    avcodec_parameters_to_context(decoder, context->streams[index]->codecpar);
+    avcodec_open2(decoder, codec, nullptr);
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    bool got = false;
+    while (!got && av_read_frame(context, packet) >= 0) {
+        if (packet->stream_index == index && avcodec_send_packet(decoder, packet) >= 0) {
+            got = avcodec_receive_frame(decoder, frame) >= 0;
+        }
+        av_packet_unref(packet);
+    }
+    if (!got) {
+        avcodec_send_packet(decoder, nullptr);
+        got = avcodec_receive_frame(decoder, frame) >= 0;
+    }
+    if (got) {
+        picture.Width = frame->width;
+        picture.Height = frame->height;
+        picture.Pixels.resize(static_cast<size_t>(frame->width) * frame->height);
+        SwsContext* scaler = sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+                                            frame->width, frame->height, AV_PIX_FMT_GRAY8, SWS_POINT, nullptr,
+                                            nullptr, nullptr);
+        uint8_t* planes[4] = {picture.Pixels.data(), nullptr, nullptr, nullptr};
+        int strides[4] = {frame->width, 0, 0, 0};
+        sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, planes, strides);
+        sws_freeContext(scaler);
+    }
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&decoder);
+    avformat_close_input(&context);
+    return picture;
+}
+
+// The line of the final progress report (empty when there was none).
+inline std::string FinalReportText(const ConversionResult& result) {
+    for (const auto& report : result.Reports) {
+        if (report.Final) {
+            return report.Text;
+        }
+    }
+    return {};
 }
 
 }  // namespace kavel::testing
