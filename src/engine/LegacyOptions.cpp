@@ -88,6 +88,12 @@ constexpr FlagSuccessor Flags2Successors[] = {
     {"skiprd", "mpv_flags", "+skip_rd", "-skip_rd"},
 };
 
+// Flags that still exist but no longer reach every encoder that once read
+// them: libx264 takes its loop filter from its own option now.
+constexpr FlagSuccessor SharedFlags[] = {
+    {"loop", "deblock", "true", "false"},
+};
+
 // A flag list ("+loop-mv4", "fast") where some flags no longer exist: the
 // ones that do stay in the generic list, the others become their successors.
 template <size_t N>
@@ -95,15 +101,23 @@ std::optional<std::vector<LibraryOption>> TranslateFlags(const std::string& unit
                                                          const std::string& value,
                                                          const FlagSuccessor (&successors)[N]) {
     const std::vector<FlagToken> tokens = SplitFlags(value);
-    bool allKnown = true;
-    for (const FlagToken& token : tokens)
+    bool translate = false;
+    for (const FlagToken& token : tokens) {
         if (!KnownFlag(unit, token.Name))
-            allKnown = false;
-    if (allKnown)
+            translate = true;
+        for (const FlagSuccessor& shared : SharedFlags)
+            if (unit == "flags" && shared.Flag == token.Name)
+                translate = true;
+    }
+    if (!translate)
         return std::nullopt;
 
     std::vector<LibraryOption> result;
     std::string generic;
+    auto addSuccessor = [&](const FlagSuccessor& successor, const FlagToken& token) {
+        result.push_back({std::string(successor.Option),
+                          std::string(IsOn(token) ? successor.OnValue : successor.OffValue)});
+    };
     for (const FlagToken& token : tokens) {
         if (KnownFlag(unit, token.Name)) {
             if (token.Sign)
@@ -111,14 +125,15 @@ std::optional<std::vector<LibraryOption>> TranslateFlags(const std::string& unit
             else if (!generic.empty())
                 generic += '+';
             generic += token.Name;
+            if (unit == "flags")
+                for (const FlagSuccessor& shared : SharedFlags)
+                    if (shared.Flag == token.Name)
+                        addSuccessor(shared, token);
             continue;
         }
-        for (const FlagSuccessor& successor : successors) {
-            if (successor.Flag != token.Name)
-                continue;
-            result.push_back({std::string(successor.Option),
-                              std::string(IsOn(token) ? successor.OnValue : successor.OffValue)});
-        }
+        for (const FlagSuccessor& successor : successors)
+            if (successor.Flag == token.Name)
+                addSuccessor(successor, token);
     }
     if (!generic.empty())
         result.insert(result.begin(), {unit, generic});
@@ -249,6 +264,9 @@ bool IsLegacyCodecOption(const std::string& name) {
             return true;
     for (const FlagSuccessor& successor : Flags2Successors)
         if (successor.Option == name)
+            return true;
+    for (const FlagSuccessor& shared : SharedFlags)
+        if (shared.Option == name)
             return true;
     return name == "motion-est" || name == "motion_est";
 }

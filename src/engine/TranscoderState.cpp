@@ -21,7 +21,8 @@ const std::string* FindListOption(const OptionList& list, const std::string& nam
 }
 
 void GenericOptions::Create() {
-    Release();
+    if (Created())
+        return;
     for (auto& object : CodecObjects) {
         object.reset(avcodec_alloc_context3(nullptr));
         if (!object)

@@ -84,8 +84,9 @@ struct GenericOptions {
     FormatContextPtr FormatObject;
     SwsContextPtr ScalerObject;
 
-    // Allocates the option objects (fresh defaults) and clears the lists.
-    // Throws std::bad_alloc when the library cannot allocate them.
+    // Allocates the option objects with the libraries' defaults; does nothing
+    // when they exist (Release() first for fresh ones). Throws std::bad_alloc
+    // when the library cannot allocate them.
     void Create();
     void Release();
     bool Created() const { return FormatObject != nullptr; }

@@ -143,8 +143,10 @@ TEST_F(OptionTest, LegacyPresetLinesKeepTheirMeaning) {
         ASSERT_NE(FindListOption(video, name), nullptr) << name;
         EXPECT_EQ(*FindListOption(video, name), value) << name;
     }
+    EXPECT_EQ(*FindListOption(video, "deblock"), "true");
     Parser.ApplyPreset('v', "ultrafast");
     EXPECT_EQ(*FindListOption(video, "partitions"), "none");
+    EXPECT_EQ(*FindListOption(video, "deblock"), "false");
     EXPECT_EQ(*FindListOption(video, "mbtree"), "0");
     Parser.ApplyPreset('v', "lossless_fast");
     EXPECT_EQ(*FindListOption(video, "partitions"), "i4x4,p8x8");
