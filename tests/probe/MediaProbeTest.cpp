@@ -97,13 +97,18 @@ TEST_F(MediaProbeTest, CountsAndFirstStreams) {
     struct Case {
         const char* Name;
         std::string File;
-        int Streams, Programs, Video, Audio, FirstVideo, FirstAudio, Default;
+        int Streams, Programs, Video, Audio, Subtitles, FirstVideo, FirstAudio, FirstSubtitle,
+            Default;
     };
     const Case cases[] = {
-        {"video only", VideoMp4(), 1, 0, 1, 0, 0, -1, 0},
-        {"video and tone", NtscAviWithMonoTone(), 2, 0, 1, 1, 0, 1, 0},
-        {"two tones in a program", TransportStreamTwoTones(), 3, 1, 1, 2, 0, 1, 0},
-        {"audio only", AudioOnlyWav(), 1, 0, 0, 1, -1, 0, 0},
+        {"video only", VideoMp4(), 1, 0, 1, 0, 0, 0, -1, -1, 0},
+        {"video and tone", NtscAviWithMonoTone(), 2, 0, 1, 1, 0, 0, 1, -1, 0},
+        {"two tones in a program", TransportStreamTwoTones(), 3, 1, 1, 2, 0, 0, 1, -1, 0},
+        {"audio only", AudioOnlyWav(), 1, 0, 0, 1, 0, -1, 0, -1, 0},
+        {"tone and subtitles",
+         MakeMedia({.Container = "matroska", .Video = false, .AudioStreams = 1,
+                    .SubtitleStreams = 1}),
+         2, 0, 0, 1, 1, -1, 0, 1, 0},
     };
     for (const Case& c : cases) {
         MediaProbe probe;
@@ -112,13 +117,14 @@ TEST_F(MediaProbeTest, CountsAndFirstStreams) {
         EXPECT_EQ(probe.ProgramCount(), c.Programs) << c.Name;
         EXPECT_EQ(probe.VideoStreamCount(), c.Video) << c.Name;
         EXPECT_EQ(probe.AudioStreamCount(), c.Audio) << c.Name;
-        EXPECT_EQ(probe.SubtitleStreamCount(), 0) << c.Name;
+        EXPECT_EQ(probe.SubtitleStreamCount(), c.Subtitles) << c.Name;
         EXPECT_EQ(probe.FirstVideoStream(), c.FirstVideo) << c.Name;
         EXPECT_EQ(probe.FirstAudioStream(), c.FirstAudio) << c.Name;
-        EXPECT_EQ(probe.FirstSubtitleStream(), -1) << c.Name;
+        EXPECT_EQ(probe.FirstSubtitleStream(), c.FirstSubtitle) << c.Name;
         EXPECT_EQ(probe.DefaultStream(), c.Default) << c.Name;
         EXPECT_EQ(probe.FileName(), c.File) << c.Name;
         EXPECT_TRUE(probe.OwnsContext()) << c.Name;
+        EXPECT_GT(probe.FileSize(), 0) << c.Name;
         probe.Close();
         ExpectNoFile(probe);
     }

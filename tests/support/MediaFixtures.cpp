@@ -123,7 +123,8 @@ std::string Key(const MediaParams& p) {
         << p.SampleAspectRatio.num << ':' << p.SampleAspectRatio.den << '|' << p.VideoBitRate
         << '|' << p.GopSize << '|' << p.MaxBFrames << '|' << p.AudioStreams << '|' << p.Channels
         << '|' << p.SampleRate << '|' << p.ToneHz << '|' << p.AudioCodec << '|'
-        << p.AudioBitRate << '|' << p.Language;
+        << p.AudioBitRate << '|' << p.SubtitleStreams << '|' << p.SubtitleCodec << '|'
+        << p.Language;
     for (const auto& [name, value] : p.Metadata) {
         key << '|' << name << '=' << value;
     }
@@ -220,9 +221,27 @@ const AVCodec* FindEncoder(const std::string& name, const AVOutputFormat* format
         codec = nullptr;
     }
     if (!codec) {
-        const AVCodecID fallback =
-            type == AVMEDIA_TYPE_VIDEO ? format->video_codec : format->audio_codec;
+        const AVCodecID fallback = type == AVMEDIA_TYPE_VIDEO   ? format->video_codec
+                                   : type == AVMEDIA_TYPE_AUDIO ? format->audio_codec
+                                                                : format->subtitle_codec;
         codec = fallback == AV_CODEC_ID_NONE ? nullptr : avcodec_find_encoder(fallback);
+    }
+    // Containers without a default of this kind: the first encoder they say they can hold (for
+    // subtitles a text one, since the events are text).
+    void* iterator = nullptr;
+    while (!codec) {
+        const AVCodec* candidate = av_codec_iterate(&iterator);
+        if (!candidate) {
+            break;
+        }
+        const AVCodecDescriptor* descriptor = avcodec_descriptor_get(candidate->id);
+        const bool textIfSubtitle = type != AVMEDIA_TYPE_SUBTITLE ||
+                                    (descriptor && (descriptor->props & AV_CODEC_PROP_TEXT_SUB));
+        if (candidate->type == type && av_codec_is_encoder(candidate) && textIfSubtitle &&
+            !(candidate->capabilities & AV_CODEC_CAP_EXPERIMENTAL) &&
+            avformat_query_codec(format, candidate->id, FF_COMPLIANCE_NORMAL) == 1) {
+            codec = candidate;
+        }
     }
     if (!codec) {
         throw std::runtime_error("fixture: no encoder " + name + " for " + format->name);
@@ -248,6 +267,9 @@ public:
         for (int i = 0; i < params.AudioStreams; ++i) {
             AddAudio(params.ToneHz * (1.0 + 0.5 * i));
         }
+        for (int i = 0; i < params.SubtitleStreams; ++i) {
+            AddSubtitles();
+        }
         if (streams_.empty()) {
             throw std::runtime_error("fixture: no stream asked for");
         }
@@ -270,6 +292,10 @@ public:
             }
             if (!next) {
                 break;
+            }
+            if (next->Codec->codec_type == AVMEDIA_TYPE_SUBTITLE) {
+                next->Finished = !WriteSubtitle(*next, packet.get());
+                continue;
             }
             AVFrame* frame = next->Codec->codec_type == AVMEDIA_TYPE_VIDEO ? NextPicture(*next)
                                                                           : NextSamples(*next);
@@ -399,6 +425,59 @@ private:
                              (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
         s.Frame->nb_samples = anySize ? 1024 : c->frame_size;
         Check(av_frame_get_buffer(s.Frame.get(), 0), "samples");
+    }
+
+    void AddSubtitles() {
+        const AVCodec* codec =
+            FindEncoder(params_.SubtitleCodec, context_->oformat, AVMEDIA_TYPE_SUBTITLE);
+        OutputStream& s = NewStream(codec);
+        AVCodecContext* c = s.Codec.get();
+        c->time_base = AVRational{1, 1000};
+        // Text subtitle encoders read their styles from an ASS header.
+        static const char header[] =
+            "[Script Info]\r\nScriptType: v4.00+\r\nPlayResX: 384\r\nPlayResY: 288\r\n\r\n"
+            "[V4+ Styles]\r\nFormat: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, "
+            "OutlineColour, BackColour, Bold, Italic, Underline, StrikeOut, ScaleX, ScaleY, "
+            "Spacing, Angle, BorderStyle, Outline, Shadow, Alignment, MarginL, MarginR, MarginV, "
+            "Encoding\r\nStyle: Default,Arial,16,&Hffffff,&Hffffff,&H0,&H0,0,0,0,0,100,100,0,0,"
+            "1,1,0,2,10,10,10,0\r\n\r\n[Events]\r\nFormat: Layer, Start, End, Style, Name, "
+            "MarginL, MarginR, MarginV, Effect, Text\r\n";
+        c->subtitle_header = reinterpret_cast<uint8_t*>(CheckAlloc(av_strdup(header), "header"));
+        c->subtitle_header_size = static_cast<int>(sizeof(header) - 1);
+        AVDictionary* options = nullptr;
+        Open(s, &options);
+        s.Total = std::llround(params_.Seconds * 1000);
+    }
+
+    // One event per second; false once the stream has no more.
+    bool WriteSubtitle(OutputStream& s, AVPacket* packet) {
+        if (s.NextPts >= s.Total) {
+            return false;
+        }
+        constexpr int kShownMs = 900;
+        const std::string event =
+            "0,0,Default,,0,0,0,,Line " + std::to_string(s.NextPts / 1000 + 1);
+        AVSubtitleRect rect{};
+        rect.type = SUBTITLE_ASS;
+        rect.ass = const_cast<char*>(event.c_str());
+        AVSubtitleRect* rects[] = {&rect};
+        AVSubtitle subtitle{};
+        subtitle.num_rects = 1;
+        subtitle.rects = rects;
+        subtitle.end_display_time = kShownMs;
+        subtitle.pts = av_rescale_q(s.NextPts, s.Codec->time_base, AV_TIME_BASE_Q);
+        std::vector<uint8_t> buffer(4096);
+        const int size = avcodec_encode_subtitle(s.Codec.get(), buffer.data(),
+                                                 static_cast<int>(buffer.size()), &subtitle);
+        Check(size, "encode subtitle");
+        Check(av_new_packet(packet, size), "subtitle packet");
+        std::memcpy(packet->data, buffer.data(), static_cast<size_t>(size));
+        packet->pts = packet->dts = av_rescale_q(s.NextPts, s.Codec->time_base, s.Stream->time_base);
+        packet->duration = av_rescale_q(kShownMs, s.Codec->time_base, s.Stream->time_base);
+        packet->stream_index = s.Stream->index;
+        Check(av_interleaved_write_frame(context_.get(), packet), "write packet");
+        s.NextPts += 1000;
+        return true;
     }
 
     AVFrame* NextPicture(OutputStream& s) {

@@ -11,7 +11,8 @@
 // cells hold the number of the source frame (0, 1, 2, ... in presentation order) and four hold a
 // check value. ReadFrameCounter gives the number back from a decoded or converted picture, also
 // after scaling, pixel-format changes, lossy coding and (with CounterGeometry) cropping or
-// padding. Audio is a sine tone per stream.
+// padding. Audio is a sine tone per stream. Streams are written video first, then audio, then
+// subtitles.
 //
 // Usage (C++20 designated initialisers, members in declaration order):
 //
@@ -23,6 +24,8 @@
 //                                                  .AudioStreams = 1,
 //                                                  .AudioCodec = "pcm_s16le"});
 //     std::string noDuration = fixtures::MakeMedia(fixtures::NoDurationParams());
+//     std::string subtitled = fixtures::MakeMedia({.Container = "matroska",
+//                                                  .SubtitleStreams = 1});
 
 #include <cstddef>
 #include <cstdint>
@@ -71,6 +74,12 @@ struct MediaParams {
     // Encoder name; when the container cannot hold it, the container's default audio codec.
     std::string AudioCodec = "aac";
     int AudioBitRate = 96000;
+
+    // Number of text subtitle streams: one event "Line N" per second, shown for 0.9 s.
+    int SubtitleStreams = 0;
+    // Encoder name ("subrip", "ass", "mov_text", "webvtt"); when the container cannot hold it,
+    // the container's default subtitle codec.
+    std::string SubtitleCodec = "subrip";
 
     // Container metadata ("title", "artist", "comment", "creation_time", ...).
     std::map<std::string, std::string> Metadata{};
