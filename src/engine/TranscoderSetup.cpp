@@ -16,10 +16,10 @@ namespace kavel {
 
 namespace {
 
+// The media type names of the messages, as lasting texts for printf-style formatting.
 const char* KindName(AVMediaType kind) {
-    static thread_local std::string name;
-    name = MediaTypeName(kind);
-    return name.c_str();
+    static const char* const names[] = {"Video", "Audio", "Data", "Subtitle", "Attachment"};
+    return kind >= AVMEDIA_TYPE_VIDEO && kind <= AVMEDIA_TYPE_ATTACHMENT ? names[kind] : "Unknown";
 }
 
 // How many frames the stream holds, for choosing among streams of one kind: the container's

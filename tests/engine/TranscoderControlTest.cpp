@@ -1,0 +1,252 @@
+// Volume, the hook point, codec threads, stop requests and the size limit.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+
+#include "TranscoderTestSupport.h"
+#include "support/MediaFixtures.h"
+
+namespace kavel {
+namespace {
+
+using testing::Convert;
+
+// A mono 16-bit WAV file of a 440 Hz tone with the given peak.
+std::string ToneWav(const std::string& name, int peak, int sampleRate = 44100, double seconds = 0.5) {
+    const int samples = static_cast<int>(sampleRate * seconds);
+    std::string data;
+    for (int i = 0; i < samples; ++i) {
+        const auto value = static_cast<int16_t>(std::lrint(peak * std::sin(2 * M_PI * 440.0 * i / sampleRate)));
+        data.append(reinterpret_cast<const char*>(&value), 2);
+    }
+    auto u32 = [](uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
+    auto u16 = [](uint16_t v) { return std::string(reinterpret_cast<const char*>(&v), 2); };
+    std::string file = "RIFF" + u32(36 + static_cast<uint32_t>(data.size())) + "WAVEfmt " + u32(16) + u16(1) +
+                       u16(1) + u32(sampleRate) + u32(sampleRate * 2) + u16(2) + u16(16) + "data" +
+                       u32(static_cast<uint32_t>(data.size())) + data;
+    return fixtures::WriteFile(name, file);
+}
+
+struct SampleStats {
+    int Peak = 0;
+    int AtLimit = 0;  // samples at full scale
+};
+
+// The samples of a 16-bit PCM WAV file (its data chunk read as is).
+SampleStats ReadWavSamples(const std::string& path) {
+    SampleStats stats;
+    AVFormatContext* context = nullptr;
+    if (avformat_open_input(&context, path.c_str(), nullptr, nullptr) < 0) {
+        return stats;
+    }
+    AVPacket* packet = av_packet_alloc();
+    while (av_read_frame(context, packet) >= 0) {
+        for (int i = 0; i + 1 < packet->size; i += 2) {
+            int16_t value;
+            std::memcpy(&value, packet->data + i, 2);
+            stats.Peak = std::max(stats.Peak, std::abs(static_cast<int>(value)));
+            stats.AtLimit += value == 32767 || value == -32768;
+        }
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    avformat_close_input(&context);
+    return stats;
+}
+
+TEST(TranscoderVolume, ScalesAndClipsSamples) {
+    const std::string source = ToneWav("tone_loud.wav", 24000);
+    struct Case {
+        const char* Volume;
+        int Peak;
+        bool Clipped;
+    };
+    for (const Case& c : {Case{"256", 24000, false}, Case{"128", 12000, false}, Case{"512", 32767, true}}) {
+        SCOPED_TRACE(c.Volume);
+        const std::string output = fixtures::TempPath(std::string("volume_") + c.Volume + ".wav");
+        const auto result = Convert(source, {}, output, {{"vol", c.Volume}});
+        ASSERT_TRUE(result.Transcoded) << result.Error;
+        const SampleStats stats = ReadWavSamples(output);
+        EXPECT_NEAR(stats.Peak, c.Peak, 2);
+        EXPECT_EQ(stats.AtLimit > 0, c.Clipped);
+    }
+}
+
+TEST(TranscoderVolume, AppliesToFloatingPointDecodersToo) {
+    fixtures::MediaParams params;
+    params.Video = false;
+    params.Container = "adts";
+    params.AudioStreams = 1;
+    params.Seconds = 0.5;
+    const std::string source = fixtures::MakeMedia(params);
+    const std::string plain = fixtures::TempPath("volume_aac_256.wav");
+    const std::string quiet = fixtures::TempPath("volume_aac_64.wav");
+    ASSERT_TRUE(Convert(source, {}, plain, {}).Transcoded);
+    ASSERT_TRUE(Convert(source, {}, quiet, {{"vol", "64"}}).Transcoded);
+    EXPECT_NEAR(ReadWavSamples(quiet).Peak, ReadWavSamples(plain).Peak / 4.0, 3);
+}
+
+TEST(TranscoderHook, DrawnPicturesAreEncodedAndStopHookEndsCalls) {
+    fixtures::MediaParams params;
+    params.Seconds = 0.4;
+    const std::string source = fixtures::MakeMedia(params);
+    const std::string output = fixtures::TempPath("hook_drawn.mp4");
+    std::vector<int> numbers;
+    const auto result = Convert(source, {}, output, {{"vcodec", "mpeg4"}, {"qscale", "2"}}, [&](Transcoder& t) {
+        t.EnableCustomHook();
+        t.SetOnHook([&](const HookPoint& point) {
+            numbers.push_back(point.FrameNumber);
+            // Paint the top rows white on the first three pictures, then stop the hook.
+            for (int y = 0; y < 16; ++y) {
+                std::memset(point.Frame->data[0] + y * point.Frame->linesize[0], 235, point.Frame->width);
+            }
+            return point.FrameNumber < 3;
+        });
+    });
+    ASSERT_TRUE(result.Transcoded) << result.Error;
+    EXPECT_EQ(numbers, (std::vector<int>{1, 2, 3}));
+    const auto picture = testing::FirstPicture(output);
+    ASSERT_EQ(picture.Width, 160);
+    EXPECT_GT(picture.Mean(0, 0, 160, 14), 200.0);
+}
+
+TEST(TranscoderHook, AnErrorInTheHandlerLeavesThePictureAndKeepsCalling) {
+    fixtures::MediaParams params;
+    params.Seconds = 0.4;
+    const std::string source = fixtures::MakeMedia(params);
+    const std::string output = fixtures::TempPath("hook_throws.mp4");
+    int calls = 0;
+    const auto result = Convert(source, {}, output, {{"vcodec", "mpeg4"}}, [&](Transcoder& t) {
+        t.EnableCustomHook();
+        t.SetOnHook([&](const HookPoint&) -> bool {
+            ++calls;
+            throw std::runtime_error("drawing failed");
+        });
+    });
+    ASSERT_TRUE(result.Transcoded) << result.Error;
+    EXPECT_EQ(calls, 10);
+    EXPECT_EQ(fixtures::DecodeVideo(output).Counters.size(), 10u);
+}
+
+// Pictures, their order, times and hook numbers do not depend on the codec thread count.
+TEST(TranscoderThreads, SameOutputPicturesWithMoreThreads) {
+    fixtures::MediaParams params;
+    params.Seconds = 1.0;
+    params.MaxBFrames = 2;
+    const std::string source = fixtures::MakeMedia(params);
+    struct Run {
+        std::vector<std::pair<int, int64_t>> Hooked;
+        fixtures::DecodedVideo Decoded;
+    };
+    auto convert = [&](int threads) {
+        Run run;
+        const std::string output = fixtures::TempPath("threads_" + std::to_string(threads) + ".mp4");
+        const auto result = Convert(source, {}, output, {{"vcodec", "libx264"}, {"vpre", "ipod640"}},
+                                    [&](Transcoder& t) {
+                                        t.SetThreadCount(threads);
+                                        t.EnableCustomHook();
+                                        t.SetOnHook([&](const HookPoint& point) {
+                                            run.Hooked.emplace_back(point.FrameNumber, point.PTS);
+                                            return true;
+                                        });
+                                    });
+        EXPECT_TRUE(result.Transcoded) << result.Error;
+        run.Decoded = fixtures::DecodeVideo(output);
+        return run;
+    };
+    const Run one = convert(1);
+    const Run four = convert(4);
+    EXPECT_EQ(one.Hooked.size(), 25u);
+    EXPECT_EQ(one.Hooked, four.Hooked);
+    EXPECT_EQ(one.Decoded.Counters, four.Decoded.Counters);
+    EXPECT_EQ(one.Decoded.PtsUS, four.Decoded.PtsUS);
+}
+
+TEST(TranscoderStop, StopMidRunWritesAValidShorterFile) {
+    const std::string source = fixtures::MakeMedia({.AudioStreams = 1});
+    const std::string output = fixtures::TempPath("stopped.mp4");
+    int passes = 0;
+    const auto result = Convert(source, {}, output, {{"vcodec", "mpeg4"}}, [&](Transcoder& t) {
+        t.SetCheckpoint([&] { return ++passes > 40; });
+    });
+    ASSERT_TRUE(result.Transcoded) << result.Error;
+    EXPECT_FALSE(result.Finished);
+    ASSERT_FALSE(result.Reports.empty());
+    EXPECT_TRUE(result.Reports.back().Final);
+    EXPECT_EQ(result.Reports.back().FileIndex, -1);
+
+    const auto facts = testing::ReadFacts(output);
+    ASSERT_TRUE(facts.Readable);
+    ASSERT_NE(facts.First("video"), nullptr);
+    EXPECT_GT(facts.First("video")->Packets, 0);
+    EXPECT_LT(facts.First("video")->Packets, 50);
+    const auto decoded = fixtures::DecodeVideo(output);
+    ASSERT_FALSE(decoded.Counters.empty());
+    EXPECT_EQ(decoded.Counters.front(), 0);
+}
+
+TEST(TranscoderStop, RequestStopFromAnotherCallbackEndsAtTheNextPass) {
+    const std::string source = fixtures::MakeMedia({});
+    const std::string output = fixtures::TempPath("stopped_request.mp4");
+    int hooks = 0;
+    const auto result = Convert(source, {}, output, {{"vcodec", "mpeg4"}}, [&](Transcoder& t) {
+        t.EnableCustomHook();
+        t.SetOnHook([&](const HookPoint&) {
+            if (++hooks == 5) {
+                t.RequestStop();
+            }
+            return true;
+        });
+    });
+    ASSERT_TRUE(result.Transcoded) << result.Error;
+    EXPECT_FALSE(result.Finished);
+    EXPECT_LT(fixtures::DecodeVideo(output).Counters.size(), 10u);
+}
+
+TEST(TranscoderLimits, FileSizeLimitStopsNearIt) {
+    fixtures::MediaParams params;
+    params.Seconds = 2.0;
+    const std::string source = fixtures::MakeMedia(params);
+    const std::string output = fixtures::TempPath("size_limited.avi");
+    const auto result = Convert(source, {}, output, {{"vcodec", "mpeg4"}, {"qscale", "2"}, {"fs", "20000"}});
+    ASSERT_TRUE(result.Transcoded) << result.Error;
+    EXPECT_TRUE(result.Finished);
+    const auto size = std::filesystem::file_size(output);
+    EXPECT_GE(size, 20000u);
+    EXPECT_LT(size, 40000u);
+    const auto decoded = fixtures::DecodeVideo(output);
+    EXPECT_LT(decoded.Counters.size(), 50u);
+    EXPECT_GT(decoded.Counters.size(), 0u);
+}
+
+TEST(TranscoderLimits, FrameLimitEndsTheVideo) {
+    const std::string source = fixtures::MakeMedia({});
+    const std::string output = fixtures::TempPath("frame_limited.mp4");
+    const auto result = Convert(source, {}, output, {{"vcodec", "mpeg4"}, {"vframes", "7"}});
+    ASSERT_TRUE(result.Transcoded) << result.Error;
+    EXPECT_EQ(fixtures::DecodeVideo(output).Counters, (std::vector<int>{0, 1, 2, 3, 4, 5, 6}));
+}
+
+TEST(TranscoderProgress, ReportsCarryFiguresAndText) {
+    const std::string source = fixtures::MakeMedia({.AudioStreams = 1});
+    const std::string output = fixtures::TempPath("progress.mp4");
+    const auto result = Convert(source, {}, output, {{"vcodec", "mpeg4"}});
+    ASSERT_TRUE(result.Transcoded) << result.Error;
+    ASSERT_FALSE(result.Reports.empty());
+    const ProgressReport& last = result.Reports.back();
+    EXPECT_TRUE(last.Final);
+    EXPECT_EQ(last.FrameNumber, 50);
+    EXPECT_NEAR(static_cast<double>(last.TotalDuration), 2e6, 5e4);
+    EXPECT_NEAR(static_cast<double>(last.CurrentDuration), 2e6, 1e5);
+    EXPECT_EQ(last.TotalSize, static_cast<int64_t>(std::filesystem::file_size(output)));
+    EXPECT_EQ(last.Text.rfind("frame=   50 fps=", 0), 0u) << last.Text;
+    EXPECT_NE(last.Text.find(" L"), std::string::npos);
+    EXPECT_NE(last.Text.find("size="), std::string::npos);
+    EXPECT_EQ(last.Text.find("dup="), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kavel
