@@ -35,6 +35,8 @@ int AppSettings::Volume() const {
 }
 int AppSettings::Mute() const { return ini_.readInteger(Section, settings::Mute, DefaultMute); }
 int AppSettings::Priority() const {
+    if (priorityOverride_ >= 0)
+        return priorityOverride_;
     return ini_.readInteger(Section, settings::Priority, DefaultPriority);
 }
 QString AppSettings::SnapOutPutDir() const {

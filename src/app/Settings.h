@@ -63,6 +63,7 @@ public:
     // --profile): readers see it in place of the stored value, and nothing is written.
     void OverrideOutPutDir(const QString& folder) { outPutDirOverride_ = folder; }
     void OverrideFormatCode(int code) { formatCodeOverride_ = QString::number(code); }
+    void OverridePriority(int priority) { priorityOverride_ = priority; }
 
     int SkinIndex() const;
     QString OutPutDir() const;
@@ -102,6 +103,7 @@ private:
     IniFile ini_;
     QString outPutDirOverride_;
     QString formatCodeOverride_;
+    int priorityOverride_ = -1;
 };
 
 }  // namespace kavel
