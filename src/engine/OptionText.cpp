@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <limits>
 
@@ -110,12 +109,6 @@ double ParseFloat(const std::string& text) {
     if (!decimal || end != trimmed.c_str() + trimmed.size() || errno == ERANGE)
         throw FFmpegException("'" + text + "' is not a valid floating point value");
     return value;
-}
-
-std::string NumberText(double value) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.9g", value);
-    return buffer;
 }
 
 }  // namespace kavel

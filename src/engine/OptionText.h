@@ -25,7 +25,4 @@ int ParseInteger(const std::string& text);
 int64_t ParseInteger64(const std::string& text);
 double ParseFloat(const std::string& text);
 
-// The shortest decimal text of a value ("0.44", "2324").
-std::string NumberText(double value);
-
 }  // namespace kavel
