@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdarg>
 #include <cinttypes>
 #include <climits>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -76,7 +76,9 @@ AVRational SafeTimeBase(AVRational timeBase) {
     return timeBase;
 }
 
-int64_t OrNotSet(int64_t value) { return value == AV_NOPTS_VALUE ? -1 : value; }
+int64_t OrNotSet(int64_t value) {
+    return value == AV_NOPTS_VALUE ? -1 : value;
+}
 
 int64_t ToMicroseconds(int64_t value, AVRational timeBase) {
     if (value == AV_NOPTS_VALUE) {
@@ -198,11 +200,15 @@ void MediaProbe::CodecContextFree::operator()(AVCodecContext* context) const {
     avcodec_free_context(&context);
 }
 
-void MediaProbe::FrameFree::operator()(AVFrame* frame) const { av_frame_free(&frame); }
+void MediaProbe::FrameFree::operator()(AVFrame* frame) const {
+    av_frame_free(&frame);
+}
 
 MediaProbe::MediaProbe() = default;
 
-MediaProbe::~MediaProbe() { Close(); }
+MediaProbe::~MediaProbe() {
+    Close();
+}
 
 void MediaProbe::CheckLibraries() const {
     static const struct {
@@ -339,14 +345,14 @@ void MediaProbe::Refresh() {
         }
     }
     defaultStream_ = firstVideoStream_ >= 0 ? firstVideoStream_ : firstAudioStream_;
-    const int64_t start = defaultStream_ >= 0 ? context_->streams[defaultStream_]->start_time
-                                              : context_->start_time;
+    const int64_t start =
+        defaultStream_ >= 0 ? context_->streams[defaultStream_]->start_time : context_->start_time;
     defaultStartTime_ = start == AV_NOPTS_VALUE ? 0 : start;
 }
 
 bool MediaProbe::Fail(int logLevel, const std::string& message) {
     lastErrMsg_ = message;
-    LogText(static_cast<LogLevel>(logLevel), message);
+    EngineLogger::Instance().Log(this, static_cast<LogLevel>(logLevel), message);
     return false;
 }
 
@@ -368,9 +374,9 @@ int MediaProbe::ResolveStream(int index, int mediaType, bool minusOneIsFirst) {
         return -1;
     }
     if (context_->streams[index]->codecpar->codec_type != mediaType) {
-        Fail(llError, Format(audio ? "stream #%d is not audio stream."
-                                   : "stream #%d is not video stream.",
-                             index));
+        Fail(llError,
+             Format(audio ? "stream #%d is not audio stream." : "stream #%d is not video stream.",
+                    index));
         return -1;
     }
     return index;
@@ -511,9 +517,9 @@ std::string MediaProbe::Description() {
         const AVProgram* program = context->programs[p];
         std::string provider = MetadataValue(program->metadata, "service_provider");
         std::string name = MetadataValue(program->metadata, "service_name");
-        text += Format("Program %d %s@%s\n", program->id,
-                       provider.empty() ? "N/A" : provider.c_str(),
-                       name.empty() ? "N/A" : name.c_str());
+        text +=
+            Format("Program %d %s@%s\n", program->id, provider.empty() ? "N/A" : provider.c_str(),
+                   name.empty() ? "N/A" : name.c_str());
         AppendMetadata(text, program->metadata, "  ");
         for (unsigned k = 0; k < program->nb_stream_indexes; ++k) {
             const unsigned index = program->stream_index[k];
@@ -563,14 +569,12 @@ std::string MetadataDisplayName(const std::string& key) {
         const char* Key;
         const char* Name;
     } names[] = {
-        {"TALB", "album"},     {"TAL", "album"},      {"TCOM", "composer"},
-        {"TCON", "genre"},     {"TCO", "genre"},      {"TCOP", "copyright"},
-        {"TDRL", "date"},      {"TENC", "encoder"},   {"TEN", "encoder"},
-        {"TIT2", "title"},     {"TT2", "title"},      {"TLAN", "language"},
-        {"TPE1", "artist"},    {"TP1", "artist"},     {"TPOS", "disc"},
-        {"TPUB", "publisher"}, {"TRCK", "track"},     {"TRK", "track"},
-        {"TSOA", "albumsort"}, {"TSOP", "authorsort"}, {"TSOT", "titlesort"},
-        {"TYER", "year"},
+        {"TALB", "album"},     {"TAL", "album"},      {"TCOM", "composer"},  {"TCON", "genre"},
+        {"TCO", "genre"},      {"TCOP", "copyright"}, {"TDRL", "date"},      {"TENC", "encoder"},
+        {"TEN", "encoder"},    {"TIT2", "title"},     {"TT2", "title"},      {"TLAN", "language"},
+        {"TPE1", "artist"},    {"TP1", "artist"},     {"TPOS", "disc"},      {"TPUB", "publisher"},
+        {"TRCK", "track"},     {"TRK", "track"},      {"TSOA", "albumsort"}, {"TSOP", "authorsort"},
+        {"TSOT", "titlesort"}, {"TYER", "year"},
     };
     for (const auto& item : names) {
         if (key == item.Key) {

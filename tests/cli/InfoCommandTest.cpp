@@ -56,13 +56,13 @@ RunResult RunProgram(const std::vector<std::string>& arguments) {
 
 TEST(InfoCommandTest, DescribesEveryFile) {
     const std::string video = fixtures::MakeMedia({});
-    const std::string stream = fixtures::MakeMedia({.Container = "mpegts", .AudioStreams = 1,
-                                                    .AudioCodec = "mp2"});
+    const std::string stream =
+        fixtures::MakeMedia({.Container = "mpegts", .AudioStreams = 1, .AudioCodec = "mp2"});
     const RunResult result = RunProgram({"--info", video, stream});
     EXPECT_EQ(result.Status, 0);
     EXPECT_EQ(result.Errors, "");
-    EXPECT_EQ(result.Out.rfind("File Name: " + video + "\nFormat Name: mov,mp4,m4a,3gp,3g2,mj2\n", 0),
-              0u)
+    EXPECT_EQ(
+        result.Out.rfind("File Name: " + video + "\nFormat Name: mov,mp4,m4a,3gp,3g2,mj2\n", 0), 0u)
         << result.Out;
     EXPECT_NE(result.Out.find("\n\nFile Name: " + stream + "\nFormat Name: mpegts\n"),
               std::string::npos)

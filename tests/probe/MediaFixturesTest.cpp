@@ -71,8 +71,14 @@ TEST(MediaFixturesTest, EncodedFramesCarryTheirNumbers) {
     const EncodedCase cases[] = {
         {"mp4 mpeg4 25 fps", {}, 50},
         {"avi 29.97 fps", {.Container = "avi", .Seconds = 1.0, .FrameRate = {30000, 1001}}, 30},
-        {"mjpeg 4:2:2 small", {.Container = "avi", .Seconds = 1.0, .Width = 64, .Height = 48,
-                                .PixelFormat = AV_PIX_FMT_YUVJ422P, .VideoCodec = "mjpeg"}, 25},
+        {"mjpeg 4:2:2 small",
+         {.Container = "avi",
+          .Seconds = 1.0,
+          .Width = 64,
+          .Height = 48,
+          .PixelFormat = AV_PIX_FMT_YUVJ422P,
+          .VideoCodec = "mjpeg"},
+         25},
         {"raw stream", fixtures::NoDurationParams(), 50},
     };
     for (const EncodedCase& c : cases) {

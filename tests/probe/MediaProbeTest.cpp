@@ -51,16 +51,20 @@ protected:
 
     static std::string VideoMp4() { return MakeMedia({}); }
     static std::string NtscAviWithMonoTone() {
-        return MakeMedia({.Container = "avi", .FrameRate = {30000, 1001}, .AudioStreams = 1,
-                          .Channels = 1, .SampleRate = 22050, .AudioCodec = "pcm_s16le"});
+        return MakeMedia({.Container = "avi",
+                          .FrameRate = {30000, 1001},
+                          .AudioStreams = 1,
+                          .Channels = 1,
+                          .SampleRate = 22050,
+                          .AudioCodec = "pcm_s16le"});
     }
     static std::string TransportStreamTwoTones() {
-        return MakeMedia({.Container = "mpegts", .AudioStreams = 2, .AudioCodec = "mp2",
-                          .Language = "eng"});
+        return MakeMedia(
+            {.Container = "mpegts", .AudioStreams = 2, .AudioCodec = "mp2", .Language = "eng"});
     }
     static std::string AudioOnlyWav() {
-        return MakeMedia({.Container = "wav", .Video = false, .AudioStreams = 1,
-                          .AudioCodec = "pcm_s16le"});
+        return MakeMedia(
+            {.Container = "wav", .Video = false, .AudioStreams = 1, .AudioCodec = "pcm_s16le"});
     }
     static std::string MatroskaWithMetadata() {
         return MakeMedia({.Container = "matroska",
@@ -106,8 +110,8 @@ TEST_F(MediaProbeTest, CountsAndFirstStreams) {
         {"two tones in a program", TransportStreamTwoTones(), 3, 1, 1, 2, 0, 0, 1, -1, 0},
         {"audio only", AudioOnlyWav(), 1, 0, 0, 1, 0, -1, 0, -1, 0},
         {"tone and subtitles",
-         MakeMedia({.Container = "matroska", .Video = false, .AudioStreams = 1,
-                    .SubtitleStreams = 1}),
+         MakeMedia(
+             {.Container = "matroska", .Video = false, .AudioStreams = 1, .SubtitleStreams = 1}),
          2, 0, 0, 1, 1, -1, 0, 1, 0},
     };
     for (const Case& c : cases) {
@@ -227,10 +231,8 @@ TEST_F(MediaProbeTest, FailingQueriesKeepDefaultsAndSayWhy) {
         {"video-only file", VideoMp4(), -1, false, "no audio stream.", llError},
         {"index past the end", twoStreams, 5, false, "stream index #5 is invalid.", llError},
         {"negative index", twoStreams, -2, true, "stream index #-2 is invalid.", llError},
-        {"video stream as audio", twoStreams, 0, false, "stream #0 is not audio stream.",
-         llError},
-        {"audio stream as video", twoStreams, 1, true, "stream #1 is not video stream.",
-         llError},
+        {"video stream as audio", twoStreams, 0, false, "stream #0 is not audio stream.", llError},
+        {"audio stream as video", twoStreams, 1, true, "stream #1 is not video stream.", llError},
     };
     for (const Case& c : cases) {
         MediaProbe probe;
@@ -311,7 +313,8 @@ TEST_F(MediaProbeTest, FilesThatAreNotMediaFailCleanly) {
     }
     MediaProbe probe;
     EXPECT_FALSE(probe.LoadFile(fixtures::TempPath("missing.mp4")));
-    EXPECT_EQ(probe.LastErrMsg(), fixtures::TempPath("missing.mp4") + ": No such file or directory");
+    EXPECT_EQ(probe.LastErrMsg(),
+              fixtures::TempPath("missing.mp4") + ": No such file or directory");
 }
 
 TEST_F(MediaProbeTest, ForcedFormat) {
@@ -455,12 +458,16 @@ TEST_F(MediaProbeDescriptionTest, FileSizeLineAtUnitEdges) {
 TEST_F(MediaProbeDescriptionTest, HeaderLines) {
     const std::string file = VideoMp4();
     const std::string text = Describe(file);
-    EXPECT_EQ(text.rfind("File Name: " + file + "\nFormat Name: mov,mp4,m4a,3gp,3g2,mj2\n"
-                         "Format Long Name: QuickTime / MOV\nFile Size: ", 0), 0u)
+    EXPECT_EQ(text.rfind("File Name: " + file +
+                             "\nFormat Name: mov,mp4,m4a,3gp,3g2,mj2\n"
+                             "Format Long Name: QuickTime / MOV\nFile Size: ",
+                         0),
+              0u)
         << text;
     EXPECT_TRUE(HasLine(text, "Duration: 00:00:02.000")) << text;
     EXPECT_TRUE(HasLine(text, "StartTime: 0.000000")) << text;
-    EXPECT_EQ(LineStarting(text, "Bit Rate: ").find(" kb/s"), LineStarting(text, "Bit Rate: ").size() - 5)
+    EXPECT_EQ(LineStarting(text, "Bit Rate: ").find(" kb/s"),
+              LineStarting(text, "Bit Rate: ").size() - 5)
         << text;
 }
 
@@ -488,8 +495,8 @@ TEST_F(MediaProbeDescriptionTest, ProgramsStreamIdsAndLanguages) {
     EXPECT_TRUE(HasLine(text, "Program 1 FFmpeg@Service01")) << text;
     EXPECT_TRUE(HasLine(text, "  Metadata:")) << text;
     EXPECT_TRUE(HasLine(text, "    service_name    : Service01")) << text;
-    EXPECT_EQ(LineStarting(text, "Stream #1").rfind("Stream #1[0x101](eng), 1/90000: Audio: mp2", 0),
-              0u)
+    EXPECT_EQ(
+        LineStarting(text, "Stream #1").rfind("Stream #1[0x101](eng), 1/90000: Audio: mp2", 0), 0u)
         << text;
     // Each stream appears once, under its program.
     EXPECT_EQ(text.find("Stream #2"), text.rfind("Stream #2")) << text;

@@ -120,11 +120,10 @@ std::string Key(const MediaParams& p) {
     key << p.Container << '|' << p.Extension << '|' << p.FileStem << '|' << p.Seconds << '|'
         << p.Video << '|' << p.Width << 'x' << p.Height << '|' << p.FrameRate.num << '/'
         << p.FrameRate.den << '|' << p.PixelFormat << '|' << p.VideoCodec << '|'
-        << p.SampleAspectRatio.num << ':' << p.SampleAspectRatio.den << '|' << p.VideoBitRate
-        << '|' << p.GopSize << '|' << p.MaxBFrames << '|' << p.AudioStreams << '|' << p.Channels
-        << '|' << p.SampleRate << '|' << p.ToneHz << '|' << p.AudioCodec << '|'
-        << p.AudioBitRate << '|' << p.SubtitleStreams << '|' << p.SubtitleCodec << '|'
-        << p.Language;
+        << p.SampleAspectRatio.num << ':' << p.SampleAspectRatio.den << '|' << p.VideoBitRate << '|'
+        << p.GopSize << '|' << p.MaxBFrames << '|' << p.AudioStreams << '|' << p.Channels << '|'
+        << p.SampleRate << '|' << p.ToneHz << '|' << p.AudioCodec << '|' << p.AudioBitRate << '|'
+        << p.SubtitleStreams << '|' << p.SubtitleCodec << '|' << p.Language;
     for (const auto& [name, value] : p.Metadata) {
         key << '|' << name << '=' << value;
     }
@@ -146,9 +145,13 @@ constexpr int kNumberBits = 12;
 constexpr std::uint8_t kDark = 32;
 constexpr std::uint8_t kLight = 220;
 
-int CheckValue(int number) { return ~(number ^ (number >> 4) ^ (number >> 8)) & 0xF; }
+int CheckValue(int number) {
+    return ~(number ^ (number >> 4) ^ (number >> 8)) & 0xF;
+}
 
-int GridBits(int number) { return (number & 0xFFF) | (CheckValue(number) << kNumberBits); }
+int GridBits(int number) {
+    return (number & 0xFFF) | (CheckValue(number) << kNumberBits);
+}
 
 // Samples 8-bit luma values of the examined picture.
 template <typename Luma>
@@ -253,8 +256,7 @@ class MediaWriter {
 public:
     MediaWriter(const MediaParams& params, const std::string& path) : params_(params) {
         AVFormatContext* raw = nullptr;
-        Check(avformat_alloc_output_context2(&raw, nullptr, params.Container.c_str(),
-                                             path.c_str()),
+        Check(avformat_alloc_output_context2(&raw, nullptr, params.Container.c_str(), path.c_str()),
               "container " + params.Container);
         context_.reset(raw);
         context_->flags |= AVFMT_FLAG_BITEXACT;
@@ -298,7 +300,7 @@ public:
                 continue;
             }
             AVFrame* frame = next->Codec->codec_type == AVMEDIA_TYPE_VIDEO ? NextPicture(*next)
-                                                                          : NextSamples(*next);
+                                                                           : NextSamples(*next);
             Encode(*next, frame, packet.get());
             if (!frame) {
                 next->Finished = true;
@@ -350,8 +352,8 @@ private:
                 supported = supported || *f == params_.PixelFormat;
             }
             if (!supported) {
-                c->pix_fmt = avcodec_find_best_pix_fmt_of_list(codec->pix_fmts,
-                                                               params_.PixelFormat, 0, nullptr);
+                c->pix_fmt = avcodec_find_best_pix_fmt_of_list(codec->pix_fmts, params_.PixelFormat,
+                                                               0, nullptr);
             }
         }
         if (params_.SampleAspectRatio.num > 0) {
@@ -387,10 +389,10 @@ private:
         s.Source->width = c->width;
         s.Source->height = c->height;
         Check(av_frame_get_buffer(s.Source.get(), 0), "picture");
-        s.Scaler.reset(CheckAlloc(
-            sws_getContext(c->width, c->height, AV_PIX_FMT_YUV444P, c->width, c->height,
-                           c->pix_fmt, SWS_POINT, nullptr, nullptr, nullptr),
-            "scaler"));
+        s.Scaler.reset(
+            CheckAlloc(sws_getContext(c->width, c->height, AV_PIX_FMT_YUV444P, c->width, c->height,
+                                      c->pix_fmt, SWS_POINT, nullptr, nullptr, nullptr),
+                       "scaler"));
     }
 
     void AddAudio(double toneHz) {
@@ -421,8 +423,8 @@ private:
         s.Frame->format = c->sample_fmt;
         s.Frame->sample_rate = c->sample_rate;
         Check(av_channel_layout_copy(&s.Frame->ch_layout, &c->ch_layout), "channel layout");
-        const bool anySize = c->frame_size == 0 ||
-                             (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
+        const bool anySize =
+            c->frame_size == 0 || (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
         s.Frame->nb_samples = anySize ? 1024 : c->frame_size;
         Check(av_frame_get_buffer(s.Frame.get(), 0), "samples");
     }
@@ -472,7 +474,8 @@ private:
         Check(size, "encode subtitle");
         Check(av_new_packet(packet, size), "subtitle packet");
         std::memcpy(packet->data, buffer.data(), static_cast<size_t>(size));
-        packet->pts = packet->dts = av_rescale_q(s.NextPts, s.Codec->time_base, s.Stream->time_base);
+        packet->pts = packet->dts =
+            av_rescale_q(s.NextPts, s.Codec->time_base, s.Stream->time_base);
         packet->duration = av_rescale_q(kShownMs, s.Codec->time_base, s.Stream->time_base);
         packet->stream_index = s.Stream->index;
         Check(av_interleaved_write_frame(context_.get(), packet), "write packet");
@@ -502,8 +505,8 @@ private:
         }
         AVFrame* frame = s.Frame.get();
         Check(av_frame_make_writable(frame), "picture");
-        sws_scale(s.Scaler.get(), source->data, source->linesize, 0, source->height,
-                  frame->data, frame->linesize);
+        sws_scale(s.Scaler.get(), source->data, source->linesize, 0, source->height, frame->data,
+                  frame->linesize);
         frame->pts = s.NextPts++;
         frame->quality = s.Codec->global_quality;
         frame->pict_type = AV_PICTURE_TYPE_NONE;
@@ -523,8 +526,9 @@ private:
         for (int i = 0; i < frame->nb_samples; ++i) {
             const std::int64_t n = s.NextPts + i;
             const double value =
-                n < s.Total ? 0.3 * std::sin(2.0 * std::numbers::pi * s.ToneHz * n / s.Codec->sample_rate)
-                            : 0.0;
+                n < s.Total
+                    ? 0.3 * std::sin(2.0 * std::numbers::pi * s.ToneHz * n / s.Codec->sample_rate)
+                    : 0.0;
             for (int ch = 0; ch < channels; ++ch) {
                 std::uint8_t* at = planar ? frame->data[ch] + i * bytes
                                           : frame->data[0] + (i * channels + ch) * bytes;
@@ -606,9 +610,13 @@ MediaParams NoDurationParams() {
     return params;
 }
 
-std::string FixtureFolder() { return FixtureStore::Instance().Folder(); }
+std::string FixtureFolder() {
+    return FixtureStore::Instance().Folder();
+}
 
-std::string TempPath(const std::string& name) { return FixtureFolder() + "/" + name; }
+std::string TempPath(const std::string& name) {
+    return FixtureFolder() + "/" + name;
+}
 
 std::string MakeMedia(const MediaParams& params) {
     FixtureStore& store = FixtureStore::Instance();
@@ -621,9 +629,8 @@ std::string MakeMedia(const MediaParams& params) {
     if (!format) {
         throw std::runtime_error("fixture: unknown container " + params.Container);
     }
-    const std::string stem = params.FileStem.empty()
-                                 ? "media-" + std::to_string(store.NextNumber())
-                                 : params.FileStem;
+    const std::string stem =
+        params.FileStem.empty() ? "media-" + std::to_string(store.NextNumber()) : params.FileStem;
     const std::string extension =
         params.Extension.empty() ? FirstExtension(format, params.Container) : params.Extension;
     const std::string path = store.Folder() + "/" + stem + "." + extension;
@@ -632,7 +639,9 @@ std::string MakeMedia(const MediaParams& params) {
     return path;
 }
 
-std::string MakeEmptyFile() { return WriteBytes(TempPath("empty.bin"), ""); }
+std::string MakeEmptyFile() {
+    return WriteBytes(TempPath("empty.bin"), "");
+}
 
 std::string MakeRandomFile(std::size_t size, std::uint32_t seed) {
     std::mt19937 generator(seed);
@@ -640,9 +649,8 @@ std::string MakeRandomFile(std::size_t size, std::uint32_t seed) {
     for (char& b : bytes) {
         b = static_cast<char>(generator() & 0xFF);
     }
-    return WriteBytes(TempPath("random-" + std::to_string(seed) + "-" + std::to_string(size) +
-                              ".bin"),
-                      bytes);
+    return WriteBytes(
+        TempPath("random-" + std::to_string(seed) + "-" + std::to_string(size) + ".bin"), bytes);
 }
 
 std::string WriteFile(const std::string& name, const std::string& bytes) {
@@ -677,14 +685,13 @@ int ReadFrameCounter(const AVFrame& frame, const CounterGeometry& geometry) {
     if (!descriptor) {
         return -1;
     }
-    const bool lumaPlane = !(descriptor->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL |
-                                                  AV_PIX_FMT_FLAG_BE)) &&
-                           descriptor->comp[0].plane == 0 && descriptor->comp[0].depth == 8 &&
-                           descriptor->comp[0].step == 1 && descriptor->comp[0].offset == 0;
+    const bool lumaPlane =
+        !(descriptor->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BE)) &&
+        descriptor->comp[0].plane == 0 && descriptor->comp[0].depth == 8 &&
+        descriptor->comp[0].step == 1 && descriptor->comp[0].offset == 0;
     if (lumaPlane) {
-        return ReadCounter(frame.width, frame.height, geometry, [&](int x, int y) {
-            return frame.data[0][y * frame.linesize[0] + x];
-        });
+        return ReadCounter(frame.width, frame.height, geometry,
+                           [&](int x, int y) { return frame.data[0][y * frame.linesize[0] + x]; });
     }
     SwsPtr scaler(sws_getContext(frame.width, frame.height, format, frame.width, frame.height,
                                  AV_PIX_FMT_GRAY8, SWS_POINT, nullptr, nullptr, nullptr));

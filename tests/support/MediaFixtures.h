@@ -16,8 +16,8 @@
 //
 // Usage (C++20 designated initialisers, members in declaration order):
 //
-//     std::string plain = fixtures::MakeMedia({});                          // 2 s 160x120 25 fps mp4
-//     std::string ntsc = fixtures::MakeMedia({.Container = "avi",
+//     std::string plain = fixtures::MakeMedia({});                          // 2 s 160x120 25 fps
+//     mp4 std::string ntsc = fixtures::MakeMedia({.Container = "avi",
 //                                             .FrameRate = {30000, 1001}});
 //     std::string withTone = fixtures::MakeMedia({.AudioStreams = 1, .Channels = 1});
 //     std::string audioOnly = fixtures::MakeMedia({.Container = "wav", .Video = false,
