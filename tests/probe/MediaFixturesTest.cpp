@@ -91,6 +91,25 @@ TEST(MediaFixturesTest, EncodedFramesCarryTheirNumbers) {
     }
 }
 
+TEST(MediaFixturesTest, AudioStreamsHaveTheirOwnToneAndLength) {
+    const std::string file = fixtures::MakeMedia({.Container = "matroska",
+                                                  .Video = false,
+                                                  .AudioStreams = 2,
+                                                  .Channels = 1,
+                                                  .SampleRate = 48000,
+                                                  .AudioSeconds = {2.0, 1.0}});
+    const fixtures::DecodedAudio first = fixtures::DecodeAudio(file, 0);
+    const fixtures::DecodedAudio second = fixtures::DecodeAudio(file, 1);
+    EXPECT_EQ(first.Channels, 1);
+    EXPECT_EQ(first.SampleRate, 48000);
+    EXPECT_NEAR(first.ToneHz, 440.0, 5.0);
+    EXPECT_NEAR(second.ToneHz, 660.0, 5.0);
+    EXPECT_NEAR(static_cast<double>(first.Samples), 96000.0, 2048.0);
+    EXPECT_NEAR(static_cast<double>(second.Samples), 48000.0, 2048.0);
+    EXPECT_GT(first.Peak, 0.25);  // a 0.3 sine; the codec overshoots at its abrupt start
+    EXPECT_LT(first.Peak, 0.5);
+}
+
 TEST(MediaFixturesTest, SameParametersGiveTheSameFile) {
     const fixtures::MediaParams params{.Seconds = 0.5};
     EXPECT_EQ(fixtures::MakeMedia(params), fixtures::MakeMedia(params));

@@ -127,6 +127,9 @@ std::string Key(const MediaParams& p) {
     for (const auto& [name, value] : p.Metadata) {
         key << '|' << name << '=' << value;
     }
+    for (double seconds : p.AudioSeconds) {
+        key << "|a" << seconds;
+    }
     return key.str();
 }
 
@@ -267,7 +270,10 @@ public:
             AddVideo();
         }
         for (int i = 0; i < params.AudioStreams; ++i) {
-            AddAudio(params.ToneHz * (1.0 + 0.5 * i));
+            const double seconds = static_cast<size_t>(i) < params.AudioSeconds.size()
+                                       ? params.AudioSeconds[static_cast<size_t>(i)]
+                                       : params.Seconds;
+            AddAudio(params.ToneHz * (1.0 + 0.5 * i), seconds);
         }
         for (int i = 0; i < params.SubtitleStreams; ++i) {
             AddSubtitles();
@@ -395,7 +401,7 @@ private:
                        "scaler"));
     }
 
-    void AddAudio(double toneHz) {
+    void AddAudio(double toneHz, double seconds) {
         const AVCodec* codec =
             FindEncoder(params_.AudioCodec, context_->oformat, AVMEDIA_TYPE_AUDIO);
         OutputStream& s = NewStream(codec);
@@ -417,7 +423,7 @@ private:
         AVDictionary* options = nullptr;
         Open(s, &options);
         s.ToneHz = toneHz;
-        s.Total = std::llround(params_.Seconds * c->sample_rate);
+        s.Total = std::llround(seconds * c->sample_rate);
 
         s.Frame.reset(CheckAlloc(av_frame_alloc(), "frame"));
         s.Frame->format = c->sample_fmt;
@@ -714,43 +720,139 @@ int ReadFrameCounterBgr(const std::uint8_t* pixels, int width, int height, int s
     });
 }
 
-DecodedVideo DecodeVideo(const std::string& path, const CounterGeometry& geometry) {
-    AVFormatContext* raw = nullptr;
-    Check(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "open " + path);
-    InputContextPtr input(raw);
-    Check(avformat_find_stream_info(input.get(), nullptr), "stream info of " + path);
-    const AVCodec* decoder = nullptr;
-    const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
-    Check(index, "video stream of " + path);
-    const AVStream* stream = input->streams[index];
-    CodecContextPtr codec(CheckAlloc(avcodec_alloc_context3(decoder), "decoder"));
-    Check(avcodec_parameters_to_context(codec.get(), stream->codecpar), "decoder parameters");
-    Check(avcodec_open2(codec.get(), decoder, nullptr), "open decoder");
+namespace {
 
-    DecodedVideo result;
-    FramePtr frame(CheckAlloc(av_frame_alloc(), "frame"));
-    PacketPtr packet(CheckAlloc(av_packet_alloc(), "packet"));
-    auto drain = [&] {
-        while (avcodec_receive_frame(codec.get(), frame.get()) >= 0) {
-            result.Width = frame->width;
-            result.Height = frame->height;
-            result.Counters.push_back(ReadFrameCounter(*frame, geometry));
-            const std::int64_t pts = frame->best_effort_timestamp;
-            result.PtsUS.push_back(pts == AV_NOPTS_VALUE
-                                       ? AV_NOPTS_VALUE
-                                       : av_rescale_q(pts, stream->time_base, AV_TIME_BASE_Q));
-            av_frame_unref(frame.get());
-        }
-    };
-    while (av_read_frame(input.get(), packet.get()) >= 0) {
-        if (packet->stream_index == index) {
-            avcodec_send_packet(codec.get(), packet.get());
-            drain();
-        }
-        av_packet_unref(packet.get());
+// One stream of a file opened for decoding with the plain libraries.
+struct DecodingInput {
+    InputContextPtr Input;
+    CodecContextPtr Codec;
+    int Index = -1;
+
+    DecodingInput(const std::string& path, AVMediaType type, int wanted) {
+        AVFormatContext* raw = nullptr;
+        Check(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "open " + path);
+        Input.reset(raw);
+        Check(avformat_find_stream_info(Input.get(), nullptr), "stream info of " + path);
+        const AVCodec* decoder = nullptr;
+        Index = av_find_best_stream(Input.get(), type, wanted, -1, &decoder, 0);
+        Check(Index, std::string(av_get_media_type_string(type)) + " stream of " + path);
+        Codec.reset(CheckAlloc(avcodec_alloc_context3(decoder), "decoder"));
+        Check(avcodec_parameters_to_context(Codec.get(), Stream()->codecpar), "decoder parameters");
+        Check(avcodec_open2(Codec.get(), decoder, nullptr), "open decoder");
     }
-    avcodec_send_packet(codec.get(), nullptr);
-    drain();
+
+    const AVStream* Stream() const { return Input->streams[Index]; }
+
+    // Calls onFrame for every decoded frame of the stream, the delayed ones included.
+    template <typename OnFrame>
+    void DecodeAll(OnFrame onFrame) {
+        FramePtr frame(CheckAlloc(av_frame_alloc(), "frame"));
+        PacketPtr packet(CheckAlloc(av_packet_alloc(), "packet"));
+        auto drain = [&] {
+            while (avcodec_receive_frame(Codec.get(), frame.get()) >= 0) {
+                onFrame(*frame);
+                av_frame_unref(frame.get());
+            }
+        };
+        while (av_read_frame(Input.get(), packet.get()) >= 0) {
+            if (packet->stream_index == Index) {
+                avcodec_send_packet(Codec.get(), packet.get());
+                drain();
+            }
+            av_packet_unref(packet.get());
+        }
+        avcodec_send_packet(Codec.get(), nullptr);
+        drain();
+    }
+};
+
+double LoadSample(AVSampleFormat format, const std::uint8_t* at) {
+    switch (av_get_packed_sample_fmt(format)) {
+        case AV_SAMPLE_FMT_U8:
+            return (*at - 128) / 128.0;
+        case AV_SAMPLE_FMT_S16: {
+            std::int16_t v;
+            std::memcpy(&v, at, sizeof v);
+            return v / 32768.0;
+        }
+        case AV_SAMPLE_FMT_S32: {
+            std::int32_t v;
+            std::memcpy(&v, at, sizeof v);
+            return v / 2147483648.0;
+        }
+        case AV_SAMPLE_FMT_S64: {
+            std::int64_t v;
+            std::memcpy(&v, at, sizeof v);
+            return static_cast<double>(v) / 9.2233720368547758e18;
+        }
+        case AV_SAMPLE_FMT_FLT: {
+            float v;
+            std::memcpy(&v, at, sizeof v);
+            return v;
+        }
+        case AV_SAMPLE_FMT_DBL: {
+            double v;
+            std::memcpy(&v, at, sizeof v);
+            return v;
+        }
+        default:
+            return 0;
+    }
+}
+
+}  // namespace
+
+DecodedVideo DecodeVideo(const std::string& path, const CounterGeometry& geometry) {
+    DecodingInput decoding(path, AVMEDIA_TYPE_VIDEO, -1);
+    const AVRational timeBase = decoding.Stream()->time_base;
+    DecodedVideo result;
+    decoding.DecodeAll([&](const AVFrame& frame) {
+        result.Width = frame.width;
+        result.Height = frame.height;
+        result.Counters.push_back(ReadFrameCounter(frame, geometry));
+        const std::int64_t pts = frame.best_effort_timestamp;
+        result.PtsUS.push_back(pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE
+                                                     : av_rescale_q(pts, timeBase, AV_TIME_BASE_Q));
+    });
+    return result;
+}
+
+DecodedAudio DecodeAudio(const std::string& path, int streamIndex) {
+    DecodingInput decoding(path, AVMEDIA_TYPE_AUDIO, streamIndex);
+    DecodedAudio result;
+    std::int64_t crossings = 0;
+    double previous = 0;
+    decoding.DecodeAll([&](const AVFrame& frame) {
+        const auto format = static_cast<AVSampleFormat>(frame.format);
+        const int channels = frame.ch_layout.nb_channels;
+        const int bytes = av_get_bytes_per_sample(format);
+        const bool planar = av_sample_fmt_is_planar(format);
+        result.Channels = channels;
+        result.SampleRate = frame.sample_rate;
+        for (int i = 0; i < frame.nb_samples; ++i) {
+            for (int ch = 0; ch < channels; ++ch) {
+                const std::uint8_t* at = planar
+                                             ? frame.extended_data[ch] + i * bytes
+                                             : frame.extended_data[0] + (i * channels + ch) * bytes;
+                const double value = LoadSample(format, at);
+                result.Peak = std::max(result.Peak, std::abs(value));
+                if (ch == 0) {
+                    // A small dead band keeps codec noise around silence from counting.
+                    if ((previous < -1e-3 && value >= 1e-3) ||
+                        (previous > 1e-3 && value <= -1e-3)) {
+                        ++crossings;
+                    }
+                    if (std::abs(value) >= 1e-3) {
+                        previous = value;
+                    }
+                }
+            }
+        }
+        result.Samples += frame.nb_samples;
+    });
+    if (result.Samples > 0 && result.SampleRate > 0) {
+        result.ToneHz = crossings / 2.0 / (static_cast<double>(result.Samples) / result.SampleRate);
+    }
     return result;
 }
 

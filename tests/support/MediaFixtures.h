@@ -74,6 +74,9 @@ struct MediaParams {
     // Encoder name; when the container cannot hold it, the container's default audio codec.
     std::string AudioCodec = "aac";
     int AudioBitRate = 96000;
+    // Length of each audio stream in seconds, by stream; streams beyond the list (or all, when
+    // it is empty) last Seconds.
+    std::vector<double> AudioSeconds{};
 
     // Number of text subtitle streams: one event "Line N" per second, shown for 0.9 s.
     int SubtitleStreams = 0;
@@ -146,5 +149,17 @@ struct DecodedVideo {
     std::vector<std::int64_t> PtsUS;  // presentation times in microseconds (AV_NOPTS_VALUE: none)
 };
 DecodedVideo DecodeVideo(const std::string& path, const CounterGeometry& geometry = {});
+
+// Decodes one audio stream of a file (-1: the best one) with the plain libraries.
+struct DecodedAudio {
+    int Channels = 0;
+    int SampleRate = 0;
+    std::int64_t Samples = 0;  // per channel
+    // The tone of the first channel, from its zero crossings (0 for silence); tells the
+    // fixture's streams apart (ToneHz, ToneHz * 1.5, ...) after conversion.
+    double ToneHz = 0;
+    double Peak = 0;  // largest magnitude, 1.0 = full scale
+};
+DecodedAudio DecodeAudio(const std::string& path, int streamIndex = -1);
 
 }  // namespace kavel::fixtures
