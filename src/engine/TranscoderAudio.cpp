@@ -51,10 +51,20 @@ void TranscoderRun::AppendSilence(OutputStream& output, int samples) {
     av_samples_set_silence(buffer, 0, chunk, encoder->ch_layout.nb_channels, encoder->sample_fmt);
     int written = 0;
     bool failed = false;
-    while (written < samples && !failed) {
-        const int count = std::min(chunk, samples - written);
-        failed = av_audio_fifo_write(output.Fifo.get(), reinterpret_cast<void**>(buffer), count) < count;
-        written += count;
+    // Long gaps are encoded as they are filled, so the FIFO never holds more than a chunk.
+    try {
+        while (written < samples && !failed) {
+            const int count = std::min(chunk, samples - written);
+            failed = av_audio_fifo_write(output.Fifo.get(), reinterpret_cast<void**>(buffer), count) < count;
+            written += count;
+            if (!failed) {
+                EncodeAudioFifo(output, false);
+            }
+        }
+    } catch (...) {
+        av_freep(&buffer[0]);
+        av_freep(&buffer);
+        throw;
     }
     av_freep(&buffer[0]);
     av_freep(&buffer);

@@ -1,6 +1,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "engine/EngineLogger.h"
@@ -251,6 +252,9 @@ bool TranscoderRun::ProcessPacket(InputStream& input, const AVPacket* packet) {
         return true;
     }
 
+    if (input.Stream->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE) {
+        return DecodeSubtitle(input, packet);
+    }
     AVCodecContext* decoder = input.Decoder.get();
     int sent = avcodec_send_packet(decoder, packet);
     if (sent == AVERROR_EOF) {
@@ -408,6 +412,75 @@ void TranscoderRun::EncodeFrame(OutputStream& output, const AVFrame* frame) {
     }
 }
 
+bool TranscoderRun::DecodeSubtitle(InputStream& input, const AVPacket* packet) {
+    if (!packet) {
+        input.Flushed = true;
+        return true;
+    }
+    AVSubtitle subtitle{};
+    int got = 0;
+    if (avcodec_decode_subtitle2(input.Decoder.get(), &subtitle, &got, const_cast<AVPacket*>(packet)) < 0) {
+        return false;
+    }
+    if (!got) {
+        return true;
+    }
+    struct SubtitleFree {
+        AVSubtitle* Subtitle;
+        ~SubtitleFree() { avsubtitle_free(Subtitle); }
+    } release{&subtitle};
+    if (subtitle.pts != AV_NOPTS_VALUE) {
+        input.Pts = subtitle.pts;
+    }
+    const int64_t shown = static_cast<int64_t>(subtitle.end_display_time - subtitle.start_display_time) * 1000;
+    if (BeforeStart(input, shown)) {
+        return true;
+    }
+    // Encoders take the display start as the subtitle's time.
+    if (subtitle.pts != AV_NOPTS_VALUE) {
+        subtitle.pts += static_cast<int64_t>(subtitle.start_display_time) * 1000;
+    }
+    subtitle.end_display_time -= subtitle.start_display_time;
+    subtitle.start_display_time = 0;
+    for (auto& output : outputs_) {
+        if (inputs_[output->SourceIndex].get() == &input && output->EncodingNeeded) {
+            SubtitleOut(*output, subtitle);
+        }
+    }
+    return true;
+}
+
+void TranscoderRun::SubtitleOut(OutputStream& output, const AVSubtitle& subtitle) {
+    if (subtitle.pts == AV_NOPTS_VALUE) {
+        if (state_.ExitOnError) {
+            throw FFmpegException("Subtitle packets must have a pts");
+        }
+        LogText(llError, "Subtitle packets must have a pts");
+        return;
+    }
+    if (subtitleBuffer_.empty()) {
+        subtitleBuffer_.resize(1 << 20);
+    }
+    const int size = avcodec_encode_subtitle(output.Encoder.get(), subtitleBuffer_.data(),
+                                             static_cast<int>(subtitleBuffer_.size()), &subtitle);
+    if (size < 0) {
+        throw FFmpegException("Subtitle encoding failed");
+    }
+    if (size == 0) {
+        return;
+    }
+    AVPacket* packet = output.Packet.get();
+    if (av_new_packet(packet, size) < 0) {
+        throw FFmpegException("Not enough memory");
+    }
+    std::memcpy(packet->data, subtitleBuffer_.data(), size);
+    packet->pts = packet->dts = subtitle.pts - state_.StartTime;
+    packet->duration = static_cast<int64_t>(subtitle.end_display_time) * 1000;
+    packet->flags |= AV_PKT_FLAG_KEY;
+    ++output.FrameNumber;
+    WritePacket(output, packet);
+}
+
 void TranscoderRun::Finish() {
     for (auto& input : inputs_) {
         if (input->DecodingNeeded && !input->Flushed) {
@@ -422,6 +495,8 @@ void TranscoderRun::Finish() {
             FlushFilter(*output);
         } else if (output->Kind == AVMEDIA_TYPE_AUDIO) {
             EncodeAudioFifo(*output, true);
+        } else {
+            continue;  // subtitle encoders hold nothing back
         }
         EncodeFrame(*output, nullptr);
     }

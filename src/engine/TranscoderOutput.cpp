@@ -435,6 +435,10 @@ void Transcoder::AddVideoStream(AVFormatContext* context, int fileIndex) {
     output.CropLeft = state_.FrameLeftBand;
     output.CropRight = state_.FrameRightBand;
     output.FilterText = state_.VideoFilters;
+    if (state_.Deinterlace) {
+        // Deinterlacing runs first in the stream's filter graph.
+        output.FilterText = output.FilterText.empty() ? "yadif" : "yadif," + output.FilterText;
+    }
     output.ScalerOptions = FormatText("flags=0x%X", static_cast<unsigned>(state_.ScalerFlags));
     for (const auto& [name, value] : state_.Generic.Scaler) {
         if (name != "sws_flags") {

@@ -37,6 +37,7 @@ private:
     void LogStreamMapping();
     void OpenEncoders();
     void OpenDecoders();
+    void OpenDecoder(InputStream& input);
     void WriteHeaders();
 
     // Loop steps.
@@ -65,6 +66,10 @@ private:
     void AppendSilence(OutputStream& output, int samples);
     void EncodeAudioFifo(OutputStream& output, bool flush);
 
+    // Subtitle path.
+    bool DecodeSubtitle(InputStream& input, const AVPacket* packet);
+    void SubtitleOut(OutputStream& output, const AVSubtitle& subtitle);
+
     // Packets.
     void EncodeFrame(OutputStream& output, const AVFrame* frame);
     void WritePacket(OutputStream& output, AVPacket* packet);
@@ -90,6 +95,7 @@ private:
     TranscoderFramePtr decoded_;
     TranscoderPacketPtr packet_;
     std::array<int, 52> qpHistogram_{};
+    std::vector<uint8_t> subtitleBuffer_;  // 1 MiB, allocated on first use
 };
 
 }  // namespace kavel

@@ -190,16 +190,15 @@ void TranscoderRun::PrepareStream(OutputStream& output) {
         PrepareCopy(output, input);
         return;
     }
-    if (output.Kind == AVMEDIA_TYPE_SUBTITLE) {
-        throw FFmpegException(FormatText("Subtitle encoding is not supported for output stream #%d.%d (use stream copy)",
-                                         output.FileIndex, output.Index));
-    }
     output.EncodingNeeded = true;
     input.DecodingNeeded = true;
     if (output.Kind == AVMEDIA_TYPE_VIDEO) {
         PrepareVideo(output, input);
     } else if (output.Kind == AVMEDIA_TYPE_AUDIO) {
         PrepareAudio(output, input);
+    } else if (output.Kind == AVMEDIA_TYPE_SUBTITLE) {
+        // Subtitle timestamps are handed over in microseconds.
+        output.Encoder->time_base = AV_TIME_BASE_Q;
     }
 }
 
@@ -339,6 +338,20 @@ void TranscoderRun::OpenEncoders() {
                                              KindName(output->Kind)));
         }
         encoder->thread_count = owner_.threadCount_;
+        if (output->Kind == AVMEDIA_TYPE_SUBTITLE) {
+            // Text subtitle encoders take their style header from the decoder.
+            InputStream& input = *inputs_[output->SourceIndex];
+            OpenDecoder(input);
+            const AVCodecContext* decoder = input.Decoder.get();
+            if (decoder->subtitle_header && !encoder->subtitle_header) {
+                encoder->subtitle_header = static_cast<uint8_t*>(av_mallocz(decoder->subtitle_header_size + 1));
+                if (!encoder->subtitle_header) {
+                    throw FFmpegException("Not enough memory");
+                }
+                std::memcpy(encoder->subtitle_header, decoder->subtitle_header, decoder->subtitle_header_size);
+                encoder->subtitle_header_size = decoder->subtitle_header_size;
+            }
+        }
         int opened;
         {
             LibraryLock lock;
@@ -390,29 +403,34 @@ void TranscoderRun::OpenEncoders() {
 
 void TranscoderRun::OpenDecoders() {
     for (auto& input : inputs_) {
-        if (!input->DecodingNeeded) {
-            continue;
+        if (input->DecodingNeeded) {
+            OpenDecoder(*input);
         }
-        const AVCodecParameters* parameters = input->Stream->codecpar;
-        const AVCodec* decoder = input->DecoderCodec;
-        if (!decoder) {
-            throw FFmpegException(FormatText("Decoder (codec id %d) not found for input stream #%d.%d (%s)",
-                                             static_cast<int>(parameters->codec_id), input->FileIndex,
-                                             input->StreamIndex, KindName(parameters->codec_type)));
-        }
-        input->Decoder->thread_count = owner_.threadCount_;
-        int opened;
-        {
-            LibraryLock lock;
-            opened = avcodec_open2(input->Decoder.get(), decoder, nullptr);
-        }
-        if (opened < 0) {
-            throw FFmpegException(FormatText("Error while opening decoder for input stream #%d.%d (%s)",
-                                             input->FileIndex, input->StreamIndex,
-                                             KindName(parameters->codec_type)));
-        }
-        input->DecoderOpen = true;
     }
+}
+
+void TranscoderRun::OpenDecoder(InputStream& input) {
+    if (input.DecoderOpen) {
+        return;
+    }
+    const AVCodecParameters* parameters = input.Stream->codecpar;
+    const AVCodec* decoder = input.DecoderCodec;
+    if (!decoder) {
+        throw FFmpegException(FormatText("Decoder (codec id %d) not found for input stream #%d.%d (%s)",
+                                         static_cast<int>(parameters->codec_id), input.FileIndex, input.StreamIndex,
+                                         KindName(parameters->codec_type)));
+    }
+    input.Decoder->thread_count = owner_.threadCount_;
+    int opened;
+    {
+        LibraryLock lock;
+        opened = avcodec_open2(input.Decoder.get(), decoder, nullptr);
+    }
+    if (opened < 0) {
+        throw FFmpegException(FormatText("Error while opening decoder for input stream #%d.%d (%s)", input.FileIndex,
+                                         input.StreamIndex, KindName(parameters->codec_type)));
+    }
+    input.DecoderOpen = true;
 }
 
 void TranscoderRun::WriteHeaders() {

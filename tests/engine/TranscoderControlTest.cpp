@@ -250,3 +250,59 @@ TEST(TranscoderProgress, ReportsCarryFiguresAndText) {
 
 }  // namespace
 }  // namespace kavel
+
+namespace kavel {
+namespace {
+
+// Audio that starts 0.5 s late: with "async" 1 the output begins with that much silence;
+// without it the tone starts at once.
+TEST(TranscoderAudioSync, LateAudioIsPrecededBySilence) {
+    const std::string source = ToneWav("tone_for_sync.wav", 12000, 8000, 0.5);
+    for (const char* sync : {"1", "0"}) {
+        SCOPED_TRACE(sync);
+        const std::string output = fixtures::TempPath(std::string("async_") + sync + ".wav");
+        const auto result = testing::Convert(source, {{"itsoffset", "0.5"}}, output, {{"async", sync}});
+        ASSERT_TRUE(result.Transcoded) << result.Error;
+        AVFormatContext* context = nullptr;
+        ASSERT_GE(avformat_open_input(&context, output.c_str(), nullptr, nullptr), 0);
+        std::vector<int16_t> samples;
+        AVPacket* packet = av_packet_alloc();
+        while (av_read_frame(context, packet) >= 0) {
+            const auto* data = reinterpret_cast<const int16_t*>(packet->data);
+            samples.insert(samples.end(), data, data + packet->size / 2);
+            av_packet_unref(packet);
+        }
+        av_packet_free(&packet);
+        avformat_close_input(&context);
+        int firstSound = -1;
+        for (size_t i = 0; i < samples.size() && firstSound < 0; ++i) {
+            firstSound = std::abs(samples[i]) > 100 ? static_cast<int>(i) : -1;
+        }
+        if (sync[0] == '1') {
+            EXPECT_NEAR(firstSound, 4000, 10);
+            EXPECT_NEAR(static_cast<double>(samples.size()), 8000, 10);
+        } else {
+            EXPECT_LT(firstSound, 10);
+            EXPECT_NEAR(static_cast<double>(samples.size()), 4000, 10);
+        }
+    }
+}
+
+TEST(TranscoderPreview, OffersWrittenPicturesAtTheOutputSize) {
+    const std::string source = fixtures::MakeMedia({.Seconds = 0.4});
+    const std::string output = fixtures::TempPath("preview.mp4");
+    std::vector<std::pair<int, int>> sizes;
+    const auto result = testing::Convert(source, {}, output, {{"vcodec", "mpeg4"}, {"s", "96x64"}}, [&](Transcoder& t) {
+        t.SetPreviewFlags(Transcoder::PreviewBitmapFlag);
+        t.SetOnPreview([&](const PreviewPoint& point) {
+            sizes.emplace_back(point.Frame->width, point.Frame->height);
+            return true;
+        });
+    });
+    ASSERT_TRUE(result.Transcoded) << result.Error;
+    ASSERT_FALSE(sizes.empty());
+    EXPECT_EQ(sizes.front(), (std::pair<int, int>{96, 64}));
+}
+
+}  // namespace
+}  // namespace kavel

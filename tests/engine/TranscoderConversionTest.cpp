@@ -122,3 +122,41 @@ INSTANTIATE_TEST_SUITE_P(
 
 }  // namespace
 }  // namespace kavel
+
+namespace kavel {
+namespace {
+
+struct SubtitleCase {
+    const char* Name;
+    testing::Options OutputOptions;
+    const char* Extension;
+    const char* SubtitleCodec;
+    int Packets;  // the two events, and for MP4 the empty sample that fills the gap between them
+};
+
+class SubtitleTable : public ::testing::TestWithParam<SubtitleCase> {};
+
+// Text subtitles are converted into the output's subtitle codec, or copied; every event arrives.
+TEST_P(SubtitleTable, EveryEventArrives) {
+    const SubtitleCase& c = GetParam();
+    const std::string source = fixtures::MakeMedia({.Container = "matroska", .SubtitleStreams = 1});
+    const std::string output = fixtures::TempPath(std::string("subtitles_") + c.Name + "." + c.Extension);
+    testing::Options options{{"vcodec", "mpeg4"}};
+    options.insert(options.end(), c.OutputOptions.begin(), c.OutputOptions.end());
+    const auto result = testing::Convert(source, {}, output, options);
+    ASSERT_TRUE(result.Transcoded) << result.Error;
+    const auto facts = testing::ReadFacts(output);
+    const auto* subtitles = facts.First("subtitle");
+    ASSERT_NE(subtitles, nullptr);
+    EXPECT_EQ(subtitles->Codec, c.SubtitleCodec);
+    EXPECT_EQ(subtitles->Packets, c.Packets);
+}
+
+INSTANTIATE_TEST_SUITE_P(Subtitles, SubtitleTable,
+                         ::testing::Values(SubtitleCase{"to_ass", {}, "mkv", "ass", 2},
+                                           SubtitleCase{"to_mov_text", {{"scodec", "mov_text"}}, "mp4", "mov_text", 3},
+                                           SubtitleCase{"copy", {{"scodec", "copy"}}, "mkv", "subrip", 2}),
+                         [](const ::testing::TestParamInfo<SubtitleCase>& info) { return std::string(info.param.Name); });
+
+}  // namespace
+}  // namespace kavel
