@@ -1,6 +1,9 @@
 #include "support/MediaFixtures.h"
 
+#include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cmath>
@@ -89,6 +92,10 @@ public:
     }
 
     ~FixtureStore() {
+        // A forked child (a death test that exits) must not take the parent's files with it.
+        if (getpid() != owner_) {
+            return;
+        }
         std::error_code ignored;
         std::filesystem::remove_all(folder_, ignored);
     }
@@ -102,14 +109,38 @@ public:
 private:
     FixtureStore() {
         const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/kavel-fixtures-XXXXXX";
+        const std::string parent = tmp && *tmp ? tmp : "/tmp";
+        owner_ = getpid();
+        RemoveOrphans(parent);
+        std::string pattern = parent + "/" + kFolderPrefix + std::to_string(owner_) + "-XXXXXX";
         if (!mkdtemp(pattern.data())) {
             throw std::runtime_error("fixture: cannot create a temporary folder");
         }
         folder_ = pattern;
     }
 
+    // Test processes that crashed or were killed leave their folders behind; the folder name
+    // carries the owner's process id, so folders of processes that are gone can be removed.
+    static void RemoveOrphans(const std::string& parent) {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(parent, error)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind(kFolderPrefix, 0) != 0) {
+                continue;
+            }
+            char* end = nullptr;
+            const long pid = std::strtol(name.c_str() + std::strlen(kFolderPrefix), &end, 10);
+            if (pid > 0 && *end == '-' && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+                std::error_code ignored;
+                std::filesystem::remove_all(entry.path(), ignored);
+            }
+        }
+    }
+
+    static constexpr const char* kFolderPrefix = "kavel-fixtures-";
+
     std::string folder_;
+    pid_t owner_ = 0;
     std::mutex mutex_;
     std::map<std::string, std::string> made_;
     int counter_ = 0;
