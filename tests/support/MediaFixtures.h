@@ -2,10 +2,12 @@
 
 // Test media made on demand with the FFmpeg libraries.
 //
-// Every fixture is written into one temporary folder per test process, which is removed when the
-// process ends. Asking twice for the same parameters returns the same file without encoding it
-// again, so a test may call MakeMedia wherever it needs a path. Failures to build a fixture are
-// test-setup faults: the functions throw std::runtime_error with the library's reason.
+// Every fixture is written into one temporary folder per test process ($TMPDIR or /tmp), which is
+// removed when the process ends normally; the next test process removes folders whose process
+// crashed or was killed. Calls may come from any thread. Asking twice for the same parameters
+// returns the same file without encoding it again, so a test may call MakeMedia wherever it needs a
+// path. Failures to build a fixture are test-setup faults: the functions throw std::runtime_error
+// with the library's reason.
 //
 // Pictures carry a frame counter: the picture is a 4 x 4 grid of dark and light cells, twelve
 // cells hold the number of the source frame (0, 1, 2, ... in presentation order) and four hold a
