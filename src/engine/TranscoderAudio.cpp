@@ -8,8 +8,14 @@
 
 namespace kavel {
 
-void TranscoderRun::EnsureResampler(OutputStream& output, const AVFrame* frame) {
+void TranscoderRun::EnsureResampler(OutputStream& output, AVFrame* frame) {
     const AVCodecContext* encoder = output.Encoder.get();
+    if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
+        // A bare channel count (WAV files and the like) means the usual layout for it.
+        const int channels = frame->ch_layout.nb_channels;
+        av_channel_layout_uninit(&frame->ch_layout);
+        av_channel_layout_default(&frame->ch_layout, channels);
+    }
     const auto format = static_cast<AVSampleFormat>(frame->format);
     const bool inputChanged = frame->sample_rate != output.ResampleInRate || format != output.ResampleInFormat ||
                               av_channel_layout_compare(&frame->ch_layout, &output.ResampleInLayout.Layout) != 0;

@@ -62,7 +62,7 @@ private:
 
     // Audio path.
     void AudioOut(OutputStream& output, InputStream& input, AVFrame* frame);
-    void EnsureResampler(OutputStream& output, const AVFrame* frame);
+    void EnsureResampler(OutputStream& output, AVFrame* frame);
     void AppendSilence(OutputStream& output, int samples);
     void EncodeAudioFifo(OutputStream& output, bool flush);
 

@@ -160,3 +160,17 @@ INSTANTIATE_TEST_SUITE_P(Subtitles, SubtitleTable,
 
 }  // namespace
 }  // namespace kavel
+
+namespace kavel {
+namespace {
+
+TEST(TranscoderFileNames, NamesBeyondAsciiInAndOut) {
+    const std::string source = fixtures::MakeMedia({.FileStem = "clip_\xc3\xa4\xe2\x82\xac", .Seconds = 0.4});
+    const std::string output = fixtures::TempPath("ausgabe_\xc3\xb6\xe6\x97\xa5.mp4");
+    const auto result = testing::Convert(source, {}, output, {{"vcodec", "mpeg4"}});
+    ASSERT_TRUE(result.Transcoded) << result.Error;
+    EXPECT_EQ(fixtures::DecodeVideo(output).Counters.size(), 10u);
+}
+
+}  // namespace
+}  // namespace kavel
