@@ -116,6 +116,10 @@ INSTANTIATE_TEST_SUITE_P(
                        "aac", 1, "", 0, 0, 0, "", "aac", 22050, 2, 1.0},
         ConversionCase{"wav", ClipWithTone(), {{"ac", "1"}},
                        "wav", 1, "", 0, 0, 0, "", "pcm_s16le", 44100, 1, 1.0},
+        ConversionCase{"from_mpegts",
+                       fixtures::MediaParams{.Container = "mpegts", .Seconds = 1.0, .AudioStreams = 1,
+                                             .AudioCodec = "mp2"},
+                       {{"vcodec", "mpeg4"}}, "mp4", 2, "mpeg4", 160, 120, 25, "yuv420p", "aac", 44100, 2, 1.0},
         ConversionCase{"stream_copy", ClipWithTone(), {{"vcodec", "copy"}, {"acodec", "copy"}},
                        "mkv", 2, "mpeg4", 160, 120, 25, "yuv420p", "aac", 44100, 2, 1.0}),
     [](const ::testing::TestParamInfo<ConversionCase>& info) { return std::string(info.param.Name); });
@@ -169,6 +173,65 @@ TEST(TranscoderFileNames, NamesBeyondAsciiInAndOut) {
     const std::string output = fixtures::TempPath("ausgabe_\xc3\xb6\xe6\x97\xa5.mp4");
     const auto result = testing::Convert(source, {}, output, {{"vcodec", "mpeg4"}});
     ASSERT_TRUE(result.Transcoded) << result.Error;
+    EXPECT_EQ(fixtures::DecodeVideo(output).Counters.size(), 10u);
+}
+
+}  // namespace
+}  // namespace kavel
+
+namespace kavel {
+namespace {
+
+// One input into two outputs of their own sizes, each with all the pictures.
+TEST(TranscoderOutputs, OneInputTwoOutputs) {
+    const std::string source = fixtures::MakeMedia({.Seconds = 0.4, .AudioStreams = 1});
+    const std::string large = fixtures::TempPath("two_outputs_large.mp4");
+    const std::string small = fixtures::TempPath("two_outputs_small.avi");
+    Transcoder transcoder;
+    transcoder.State().Generic.Create();
+    OptionParser parser(transcoder.State(), transcoder);
+    ASSERT_TRUE(transcoder.OpenInputFile(source)) << transcoder.ErrorText();
+    parser.SetOption("vcodec", "mpeg4");
+    parser.SetOption("s", "320x240");
+    ASSERT_EQ(transcoder.OpenOutputFile(large, false), 0) << transcoder.ErrorText();
+    parser.SetOption("vcodec", "mpeg4");
+    parser.SetOption("s", "80x60");
+    parser.SetOption("acodec", "mp2");
+    ASSERT_EQ(transcoder.OpenOutputFile(small, false), 1) << transcoder.ErrorText();
+    ASSERT_NO_THROW(transcoder.Transcode());
+    EXPECT_TRUE(transcoder.Finished());
+    transcoder.Release();
+
+    const auto first = fixtures::DecodeVideo(large);
+    const auto second = fixtures::DecodeVideo(small);
+    EXPECT_EQ(first.Width, 320);
+    EXPECT_EQ(second.Width, 80);
+    EXPECT_EQ(first.Counters, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    EXPECT_EQ(second.Counters, first.Counters);
+    ASSERT_NE(testing::ReadFacts(small).First("audio"), nullptr);
+    EXPECT_EQ(testing::ReadFacts(small).First("audio")->Codec, "mp2");
+}
+
+// Video of one input and audio of another, chosen by stream maps.
+TEST(TranscoderOutputs, StreamMapsPickStreamsOfTwoInputs) {
+    const std::string pictures = fixtures::MakeMedia({.Seconds = 0.4});
+    const std::string tone = fixtures::MakeMedia({.Container = "wav", .Seconds = 0.4, .Video = false,
+                                                  .AudioStreams = 1, .Channels = 1, .AudioCodec = "pcm_s16le"});
+    const std::string output = fixtures::TempPath("mapped.mp4");
+    Transcoder transcoder;
+    transcoder.State().Generic.Create();
+    OptionParser parser(transcoder.State(), transcoder);
+    ASSERT_TRUE(transcoder.OpenInputFile(pictures)) << transcoder.ErrorText();
+    ASSERT_TRUE(transcoder.OpenInputFile(tone)) << transcoder.ErrorText();
+    parser.SetOption("vcodec", "mpeg4");
+    parser.SetOption("map", "0.0");
+    parser.SetOption("map", "1.0");
+    ASSERT_EQ(transcoder.OpenOutputFile(output, false), 0) << transcoder.ErrorText();
+    ASSERT_NO_THROW(transcoder.Transcode());
+    transcoder.Release();
+    const auto facts = testing::ReadFacts(output);
+    ASSERT_NE(facts.First("audio"), nullptr);
+    EXPECT_EQ(facts.First("audio")->Channels, 1);
     EXPECT_EQ(fixtures::DecodeVideo(output).Counters.size(), 10u);
 }
 
