@@ -208,8 +208,14 @@ int main(int argc, char** argv) {
                     }
                     std::printf("peer: %s\n", line.c_str());
                 }
-                bestOurs = std::min(bestOurs, RunEngine(prepared));
-                bestPeer = std::min(bestPeer, RunPeer(args));
+                // Alternate which side goes first, so neither always runs on a warmer machine.
+                if (run % 2 == 0) {
+                    bestOurs = std::min(bestOurs, RunEngine(prepared));
+                    bestPeer = std::min(bestPeer, RunPeer(args));
+                } else {
+                    bestPeer = std::min(bestPeer, RunPeer(args));
+                    bestOurs = std::min(bestOurs, RunEngine(prepared));
+                }
             }
             std::printf("%-22s %10.2f %10.2f %8.3f   engine %s, ffmpeg %s\n", c.Name, bestOurs, bestPeer,
                         bestOurs / bestPeer, DescribeFile(ours).c_str(), DescribeFile(peer).c_str());
