@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "TranscoderTestSupport.h"
 #include "support/MediaFixtures.h"
 
@@ -92,6 +94,40 @@ INSTANTIATE_TEST_SUITE_P(Timing, ConstantRate,
                          ::testing::Values(SyncCase{"15_into_30", {15, 1}, "30", 13, 0, 28},
                                            SyncCase{"50_into_25", {50, 1}, "25", 0, 24, 26}),
                          [](const ::testing::TestParamInfo<SyncCase>& info) { return std::string(info.param.Name); });
+
+}  // namespace
+}  // namespace kavel
+
+namespace kavel {
+namespace {
+
+// Two transport streams joined byte by byte: the second restarts its clock and has a smaller
+// picture. The output keeps going in time and scales the second part to the first's size.
+TEST(TranscoderDiscontinuity, ClockRestartAndPictureSizeChange) {
+    const std::string first = fixtures::MakeMedia({.Container = "mpegts", .Seconds = 0.8});
+    const std::string second = fixtures::MakeMedia({.Container = "mpegts", .Seconds = 0.8, .Width = 96, .Height = 64});
+    auto bytes = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    const std::string joined = fixtures::WriteFile("joined.ts", bytes(first) + bytes(second));
+    const std::string output = fixtures::TempPath("joined.mp4");
+    const auto result = Convert(joined, {}, output, {{"vcodec", "mpeg4"}, {"qscale", "2"}});
+    ASSERT_TRUE(result.Transcoded) << result.Error;
+
+    const auto decoded = fixtures::DecodeVideo(output);
+    EXPECT_EQ(decoded.Width, 160);
+    EXPECT_EQ(decoded.Height, 120);
+    std::vector<int> expected;
+    for (int part = 0; part < 2; ++part) {
+        for (int i = 0; i < 20; ++i) {
+            expected.push_back(i);
+        }
+    }
+    EXPECT_EQ(decoded.Counters, expected);
+    ASSERT_EQ(decoded.PtsUS.size(), 40u);
+    EXPECT_NEAR(static_cast<double>(decoded.PtsUS.back() - decoded.PtsUS.front()), 39 * 40000.0, 1000.0);
+}
 
 }  // namespace
 }  // namespace kavel
