@@ -255,15 +255,15 @@ bool TranscoderRun::ProcessPacket(InputStream& input, const AVPacket* packet) {
     if (input.Stream->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE) {
         return DecodeSubtitle(input, packet);
     }
+    // Send/receive: every frame the packet completes is taken at once. A decoder that is full
+    // answers EAGAIN to the packet; it is drained and takes the packet then. A null packet
+    // drains it for good.
     AVCodecContext* decoder = input.Decoder.get();
     int sent = avcodec_send_packet(decoder, packet);
     if (sent == AVERROR_EOF) {
         sent = 0;
     }
     bool ok = sent >= 0;
-    if (sent < 0 && sent != AVERROR(EAGAIN)) {
-        input.SawDecodeError = true;
-    }
     while (true) {
         const int received = avcodec_receive_frame(decoder, decoded_.get());
         if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) {
@@ -327,7 +327,7 @@ void TranscoderRun::HandleDecodedFrame(InputStream& input, AVFrame* frame) {
         return;
     }
     for (auto& output : outputs_) {
-        if (inputs_[output->SourceIndex].get() != &input || output->StreamCopy || output->Finished) {
+        if (inputs_[output->SourceIndex].get() != &input || output->StreamCopy) {
             continue;
         }
         if (kind == AVMEDIA_TYPE_VIDEO) {

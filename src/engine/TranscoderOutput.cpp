@@ -439,7 +439,10 @@ void Transcoder::AddVideoStream(AVFormatContext* context, int fileIndex) {
         // Deinterlacing runs first in the stream's filter graph.
         output.FilterText = output.FilterText.empty() ? "yadif" : "yadif," + output.FilterText;
     }
-    output.ScalerOptions = FormatText("flags=0x%X", static_cast<unsigned>(state_.ScalerFlags));
+    // The scaler flags given as "sws_flags" replace the default ones.
+    const std::string* flags = FindListOption(state_.Generic.Scaler, "sws_flags");
+    output.ScalerOptions =
+        flags ? "flags=" + *flags : FormatText("flags=0x%X", static_cast<unsigned>(state_.ScalerFlags));
     for (const auto& [name, value] : state_.Generic.Scaler) {
         if (name != "sws_flags") {
             output.ScalerOptions += ":" + name + "=" + value;

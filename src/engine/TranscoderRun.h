@@ -91,7 +91,6 @@ private:
     int64_t lastPreview_ = 0;
     int decodedVideoFrames_ = 0;
     bool hookStopped_ = false;
-    bool headersWritten_ = false;
     TranscoderFramePtr decoded_;
     TranscoderPacketPtr packet_;
     std::array<int, 52> qpHistogram_{};

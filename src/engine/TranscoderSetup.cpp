@@ -445,7 +445,6 @@ void TranscoderRun::WriteHeaders() {
             throw FFmpegException(text);
         }
     }
-    headersWritten_ = true;
 }
 
 void TranscoderRun::CloseCodecs() {

@@ -60,7 +60,6 @@ struct InputStream {
     bool IsStart = true;
     bool PastRecordingTime = false;
     bool Flushed = false;
-    bool SawDecodeError = false;
 };
 
 struct OutputStream {
@@ -79,7 +78,6 @@ struct OutputStream {
     bool EncoderOpen = false;
     int64_t FrameNumber = 0;  // frames written
     int64_t SyncOpts = 0;     // next output position, encoder time-base units
-    bool Finished = false;
     int Quality = 0;  // of the last encoded picture, lambda units (FF_QP2LAMBDA per quantizer step)
 
     // Video, taken from the option state when the stream was created.

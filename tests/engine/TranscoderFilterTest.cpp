@@ -69,7 +69,7 @@ INSTANTIATE_TEST_SUITE_P(
                              .SourceBottom = 100.0 / 120},
                    {}},
         FilterCase{"crop_then_scale",
-                   {{"croptop", "20"}, {"cropbottom", "20"}, {"s", "320x160"}},
+                   {{"croptop", "20"}, {"cropbottom", "20"}, {"s", "320x160"}, {"sws_flags", "neighbor"}},
                    320, 160, {.SourceTop = 20.0 / 120, .SourceBottom = 100.0 / 120},
                    {}}),
     [](const ::testing::TestParamInfo<FilterCase>& info) { return std::string(info.param.Name); });
