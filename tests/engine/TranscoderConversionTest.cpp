@@ -237,3 +237,41 @@ TEST(TranscoderOutputs, StreamMapsPickStreamsOfTwoInputs) {
 
 }  // namespace
 }  // namespace kavel
+
+namespace kavel {
+namespace {
+
+// Without maps an output audio stream takes the input audio stream with the most frames (the
+// first of equals); "newaudio" adds a stream fed by the one left over.
+TEST(TranscoderMapping, AudioStreamWithMostFramesThenTheOther) {
+    struct Case {
+        std::vector<double> Lengths;
+        double FirstTone;
+    };
+    for (const Case& c : {Case{{1.0, 1.0}, 440.0}, Case{{0.5, 1.0}, 660.0}}) {
+        SCOPED_TRACE(c.FirstTone);
+        const std::string source = fixtures::MakeMedia(
+            {.Seconds = 1.0, .Video = false, .AudioStreams = 2, .AudioSeconds = c.Lengths});
+        const std::string output = fixtures::TempPath("two_tones_" + std::to_string(c.Lengths[0]) + ".mkv");
+        Transcoder transcoder;
+        transcoder.State().Generic.Create();
+        OptionParser parser(transcoder.State(), transcoder);
+        ASSERT_TRUE(transcoder.OpenInputFile(source)) << transcoder.ErrorText();
+        parser.SetOption("acodec", "pcm_s16le");
+        ASSERT_EQ(transcoder.OpenOutputFile(output, false), 0) << transcoder.ErrorText();
+        parser.SetOption("acodec", "pcm_s16le");
+        parser.SetOption("newaudio", "");
+        ASSERT_NO_THROW(transcoder.Transcode());
+        transcoder.Release();
+        // The tones are told apart by their zero crossings, which the coding shifts a little.
+        const auto first = fixtures::DecodeAudio(output, 0);
+        const auto second = fixtures::DecodeAudio(output, 1);
+        EXPECT_NEAR(first.ToneHz, c.FirstTone, 20.0);
+        EXPECT_NEAR(second.ToneHz, 1100.0 - c.FirstTone, 20.0);
+        const double firstLength = c.FirstTone == 440.0 ? c.Lengths[0] : c.Lengths[1];
+        EXPECT_NEAR(static_cast<double>(first.Samples), 44100 * firstLength, 1024);
+    }
+}
+
+}  // namespace
+}  // namespace kavel
