@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
 #include "TranscoderTestSupport.h"
+#include "engine/EngineLogger.h"
 #include "support/MediaFixtures.h"
 
 namespace kavel {
@@ -302,6 +304,35 @@ TEST(TranscoderPreview, OffersWrittenPicturesAtTheOutputSize) {
     ASSERT_TRUE(result.Transcoded) << result.Error;
     ASSERT_FALSE(sizes.empty());
     EXPECT_EQ(sizes.front(), (std::pair<int, int>{96, 64}));
+}
+
+}  // namespace
+}  // namespace kavel
+
+namespace kavel {
+namespace {
+
+// A rate the encoder does not take becomes its closest one, with a warning.
+TEST(TranscoderAudioRate, UnsupportedRateFallsBackToTheClosest) {
+    const std::string source = ToneWav("tone_44100.wav", 8000, 44100, 0.3);
+    const std::string output = fixtures::TempPath("closest_rate.ogg");
+    EngineLogger& logger = EngineLogger::Instance();
+    const bool inMainThread = logger.GetTriggerEventInMainThread();
+    logger.SetTriggerEventInMainThread(false);
+    std::vector<std::string> warnings;
+    logger.SetOnLog([&](const void*, uint32_t, LogLevel level, const std::string& message) {
+        if (level == llWarning) {
+            warnings.push_back(message);
+        }
+    });
+    const auto result = testing::Convert(source, {}, output, {{"acodec", "libopus"}, {"ar", "44100"}});
+    logger.SetOnLog(nullptr);
+    logger.SetTriggerEventInMainThread(inMainThread);
+    ASSERT_TRUE(result.Transcoded) << result.Error;
+    EXPECT_NE(std::find(warnings.begin(), warnings.end(),
+                        "Requested sampling rate unsupported using closest supported (48000)"),
+              warnings.end());
+    EXPECT_EQ(fixtures::DecodeAudio(output).SampleRate, 48000);
 }
 
 }  // namespace
