@@ -231,6 +231,12 @@ void Transcoder::OpenInput(const std::string& fileName) {
                 if (real.num <= 0 || real.den <= 0) {
                     real = average;
                 }
+                // Timestamp ticks (1000 or 90000 per second) are no picture rate; the average
+                // is then the better guess.
+                if (real.num > 0 && real.den > 0 && av_q2d(real) > 240 && average.num > 0 && average.den > 0 &&
+                    av_q2d(average) <= 240) {
+                    real = average;
+                }
                 if (average.num > 0 && average.den > 0 && real.num > 0 && av_cmp_q(average, real) != 0 &&
                     state_.Verbose >= 0) {
                     Log(llInfo,
