@@ -72,6 +72,14 @@ TEST(TranscoderFailures, AnInputThatIsNotMedia) {
     EXPECT_EQ(Convert(missing, {}, fixtures::TempPath("x.mp4"), {}).Error, missing + ": No such file or directory");
 }
 
+TEST(TranscoderFailures, ProgramIdMustExist) {
+    const std::string ts = fixtures::MakeMedia({.Container = "mpegts", .Seconds = 0.4});
+    EXPECT_EQ(Convert(ts, {{"programid", "7"}}, fixtures::TempPath("program7.mp4"), {}).Error,
+              "Specified program id not found");
+    const auto result = Convert(ts, {{"programid", "1"}}, fixtures::TempPath("program1.mp4"), {{"vcodec", "mpeg4"}});
+    EXPECT_TRUE(result.Transcoded) << result.Error;
+}
+
 TEST(TranscoderFailures, AnOutputWithoutAKnownFormat) {
     const std::string source = fixtures::MakeMedia({.Seconds = 0.4});
     const std::string output = fixtures::TempPath("unknown.nosuchextension");
