@@ -94,13 +94,15 @@ TEST(TranscoderFailures, DamagedInputsNeverCrash) {
     const std::string ts = fixtures::MakeMedia({.Container = "mpegts", .Seconds = 1.0, .AudioStreams = 1,
                                                 .AudioCodec = "mp2"});
     const std::string mp4 = fixtures::MakeMedia({.Seconds = 1.0});
+    const std::string mkv = fixtures::MakeMedia({.Container = "matroska", .Seconds = 1.0, .AudioStreams = 1,
+                                                 .SubtitleStreams = 1});
     std::vector<std::string> damaged = {fixtures::MakeTruncatedCopy(avi, 9000), fixtures::MakeTruncatedCopy(ts, 12000),
                                         fixtures::MakeTruncatedCopy(mp4, 3000), fixtures::MakeEmptyFile()};
     // Garbage in the middle of otherwise good files.
-    for (const std::string& good : {avi, ts}) {
+    for (const std::string& good : {avi, ts, mkv, mp4}) {
         std::ifstream in(good, std::ios::binary);
         std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        for (size_t i = bytes.size() / 3; i < bytes.size() / 3 + 4000 && i < bytes.size(); ++i) {
+        for (size_t i = bytes.size() / 3; i < bytes.size() / 3 + 3000 && i < bytes.size(); ++i) {
             bytes[i] = static_cast<char>((i * 2654435761u) >> 13);
         }
         damaged.push_back(fixtures::WriteFile("garbled_" + std::to_string(damaged.size()) +
