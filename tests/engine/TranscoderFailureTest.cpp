@@ -72,6 +72,20 @@ TEST(TranscoderFailures, AnInputThatIsNotMedia) {
     EXPECT_EQ(Convert(missing, {}, fixtures::TempPath("x.mp4"), {}).Error, missing + ": No such file or directory");
 }
 
+TEST(TranscoderFailures, OutputFolderMustExistAndAnOldFileIsReplaced) {
+    const std::string source = fixtures::MakeMedia({.Seconds = 0.4});
+    const std::string nowhere = fixtures::TempPath("no_such_folder/out.mp4");
+    EXPECT_EQ(Convert(source, {}, nowhere, {}).Error, nowhere + ": No such file or directory");
+
+    const std::string existing = fixtures::WriteFile("existing_output.avi", std::string(100000, 'x'));
+    const auto result = Convert(source, {}, existing, {{"vcodec", "mpeg4"}});
+    ASSERT_TRUE(result.Transcoded) << result.Error;
+    EXPECT_EQ(fixtures::DecodeVideo(existing).Counters.size(), 10u);
+    std::ifstream in(existing, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(bytes.find(std::string(64, 'x')), std::string::npos);
+}
+
 TEST(TranscoderFailures, ProgramIdMustExist) {
     const std::string ts = fixtures::MakeMedia({.Container = "mpegts", .Seconds = 0.4});
     EXPECT_EQ(Convert(ts, {{"programid", "7"}}, fixtures::TempPath("program7.mp4"), {}).Error,
