@@ -48,34 +48,29 @@ void TranscoderRun::EnsureResampler(OutputStream& output, AVFrame* frame) {
 
 void TranscoderRun::AppendSilence(OutputStream& output, int samples) {
     const AVCodecContext* encoder = output.Encoder.get();
+    const int channels = encoder->ch_layout.nb_channels;
     const int chunk = 4096;
-    uint8_t** buffer = nullptr;
-    if (av_samples_alloc_array_and_samples(&buffer, nullptr, encoder->ch_layout.nb_channels, chunk,
-                                           encoder->sample_fmt, 0) < 0) {
-        throw FFmpegException("Out of memory in do_audio_out");
-    }
-    av_samples_set_silence(buffer, 0, chunk, encoder->ch_layout.nb_channels, encoder->sample_fmt);
-    int written = 0;
-    bool failed = false;
-    // Long gaps are encoded as they are filled, so the FIFO never holds more than a chunk.
-    try {
-        while (written < samples && !failed) {
-            const int count = std::min(chunk, samples - written);
-            failed = av_audio_fifo_write(output.Fifo.get(), reinterpret_cast<void**>(buffer), count) < count;
-            written += count;
-            if (!failed) {
-                EncodeAudioFifo(output, false);
+    struct SampleBuffer {
+        uint8_t** Planes = nullptr;
+        ~SampleBuffer() {
+            if (Planes) {
+                av_freep(&Planes[0]);
+                av_freep(&Planes);
             }
         }
-    } catch (...) {
-        av_freep(&buffer[0]);
-        av_freep(&buffer);
-        throw;
+    } silence;
+    if (av_samples_alloc_array_and_samples(&silence.Planes, nullptr, channels, chunk, encoder->sample_fmt, 0) < 0) {
+        throw FFmpegException("Out of memory in do_audio_out");
     }
-    av_freep(&buffer[0]);
-    av_freep(&buffer);
-    if (failed) {
-        throw FFmpegException("av_fifo_realloc2() failed");
+    av_samples_set_silence(silence.Planes, 0, chunk, channels, encoder->sample_fmt);
+    // Long gaps are encoded as they are filled, so the FIFO never holds more than a chunk.
+    for (int written = 0; written < samples;) {
+        const int count = std::min(chunk, samples - written);
+        if (av_audio_fifo_write(output.Fifo.get(), reinterpret_cast<void**>(silence.Planes), count) < count) {
+            throw FFmpegException("av_fifo_realloc2() failed");
+        }
+        written += count;
+        EncodeAudioFifo(output, false);
     }
 }
 
