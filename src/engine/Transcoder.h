@@ -3,6 +3,12 @@
 // The transcoder of one task: opens its inputs and outputs from the option state, then, in
 // Transcode(), sets up streams and codecs and runs the read-decode-filter-encode-mux loop.
 //
+// Where the work lives: TranscoderInput.cpp opens inputs, TranscoderOutput.cpp opens outputs and
+// creates their streams, TranscoderSetup.cpp maps streams and opens codecs, filters and headers,
+// TranscoderLoop.cpp reads, decodes and writes packets, TranscoderVideo.cpp and
+// TranscoderAudio.cpp are the two output paths (VideoFilter, AudioResampler), and
+// TranscoderReport.cpp builds the progress report. TranscoderRun holds the state of one run.
+//
 // Threads: OpenInputFile, OpenOutputFile and NewStream run on the thread that adds the task
 // (normally the main thread); Transcode runs on the task's worker thread, or on the caller's
 // in a synchronous run. The callbacks are called synchronously from inside Transcode, on the
