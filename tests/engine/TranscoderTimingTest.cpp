@@ -131,3 +131,29 @@ TEST(TranscoderDiscontinuity, ClockRestartAndPictureSizeChange) {
 
 }  // namespace
 }  // namespace kavel
+
+namespace kavel {
+namespace {
+
+// Formats that allow a variable rate keep every picture once under the automatic sync; "vsync"
+// 1 forces the constant rate there too.
+TEST(TranscoderVariableRate, AutomaticSyncKeepsPicturesOnce) {
+    fixtures::MediaParams params;
+    params.Seconds = 1.0;
+    params.FrameRate = {15, 1};
+    const std::string source = fixtures::MakeMedia(params);
+    const std::string variable = fixtures::TempPath("variable_rate.mkv");
+    const auto automatic = Convert(source, {}, variable, {{"vcodec", "mpeg4"}, {"r", "30"}});
+    ASSERT_TRUE(automatic.Transcoded) << automatic.Error;
+    EXPECT_EQ(automatic.Duplicated, 0);
+    EXPECT_EQ(fixtures::DecodeVideo(variable).Counters.size(), 15u);
+
+    const std::string constant = fixtures::TempPath("forced_constant_rate.mkv");
+    const auto forced = Convert(source, {}, constant, {{"vcodec", "mpeg4"}, {"r", "30"}, {"vsync", "1"}});
+    ASSERT_TRUE(forced.Transcoded) << forced.Error;
+    EXPECT_EQ(forced.Duplicated, 13);
+    EXPECT_EQ(fixtures::DecodeVideo(constant).Counters.size(), 28u);
+}
+
+}  // namespace
+}  // namespace kavel
