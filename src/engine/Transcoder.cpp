@@ -37,7 +37,6 @@ void Transcoder::Release() {
     outputStreams_.clear();
     inputStreams_.clear();
     inputRuns_.clear();
-    outputFileNames_.clear();
     state_.Reset();
 }
 

@@ -144,7 +144,6 @@ private:
     std::vector<std::unique_ptr<InputStream>> inputStreams_;
     std::vector<std::unique_ptr<InputFileRun>> inputRuns_;
     std::vector<std::unique_ptr<OutputStream>> outputStreams_;
-    std::vector<std::string> outputFileNames_;
     // Channel layout of the last audio stream opened, for the next audio output stream.
     AVChannelLayout inputChannelLayout_{};
 

@@ -179,7 +179,6 @@ int Transcoder::OpenOutput(const std::string& fileName) {
     }
     OutputFormatPtr context(raw);
     const int fileIndex = static_cast<int>(state_.OutputFiles.size());
-    outputFileNames_.push_back(fileName);
 
     try {
         bool useVideo = (format->video_codec != AV_CODEC_ID_NONE && !VideoIsCoverOnly(format)) ||
@@ -255,7 +254,6 @@ int Transcoder::OpenOutput(const std::string& fileName) {
         state_.StreamIdMap.fill(0);
     } catch (...) {
         std::erase_if(outputStreams_, [&](const auto& stream) { return stream->FileIndex == fileIndex; });
-        outputFileNames_.pop_back();
         throw;
     }
 
