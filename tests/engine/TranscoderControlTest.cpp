@@ -337,3 +337,24 @@ TEST(TranscoderAudioRate, UnsupportedRateFallsBackToTheClosest) {
 
 }  // namespace
 }  // namespace kavel
+
+namespace kavel {
+namespace {
+
+// "rc_override" groups of start,end,q separated by "/" reach the encoder; anything else is
+// refused when the stream is created.
+TEST(TranscoderRateControl, OverrideTextIsParsed) {
+    const std::string source = fixtures::MakeMedia({.Seconds = 0.4});
+    const auto good = Convert(source, {}, fixtures::TempPath("rc_override.m4v"),
+                              {{"vcodec", "mpeg4"}, {"b", "800000"}, {"rc_override", "0,4,31/5,9,-50"}});
+    EXPECT_TRUE(good.Transcoded) << good.Error;
+    for (const char* text : {"0,4", "a,b,c", "0,4,2/x"}) {
+        SCOPED_TRACE(text);
+        const auto bad = Convert(source, {}, fixtures::TempPath("rc_bad.m4v"),
+                                 {{"vcodec", "mpeg4"}, {"rc_override", text}});
+        EXPECT_EQ(bad.Error, "new_video_stream fail: error parsing rc_override");
+    }
+}
+
+}  // namespace
+}  // namespace kavel
