@@ -358,3 +358,31 @@ TEST(TranscoderRateControl, OverrideTextIsParsed) {
 
 }  // namespace
 }  // namespace kavel
+
+namespace kavel {
+namespace {
+
+// Before any output stream has written something the report's time is 1e10 s.
+TEST(TranscoderProgress, TimeBeforeAnyOutputIsTenBillionSeconds) {
+    const std::string source = ToneWav("tone_progress.wav", 8000, 44100, 1.0);
+    const auto result = Convert(source, {}, fixtures::TempPath("progress_early.aac"), {{"acodec", "aac"}},
+                                [](Transcoder& t) { t.SetProgressInterval(0); });
+    ASSERT_TRUE(result.Transcoded) << result.Error;
+    ASSERT_GE(result.Reports.size(), 2u);
+    EXPECT_EQ(result.Reports.front().CurrentDuration, 10'000'000'000'000'000);
+    EXPECT_LT(result.Reports.front().BitRate, 0.001f);
+    EXPECT_NEAR(static_cast<double>(result.Reports.back().CurrentDuration), 1e6, 5e4);
+}
+
+// A video stream that never wrote a picture: no progress event at all, not even the final one.
+TEST(TranscoderProgress, NoEventBeforeTheFirstPicture) {
+    const std::string source = fixtures::MakeMedia({.Seconds = 0.4, .AudioStreams = 1});
+    const auto result = Convert(source, {}, fixtures::TempPath("no_pictures.mp4"),
+                                {{"vcodec", "mpeg4"}, {"vframes", "0"}},
+                                [](Transcoder& t) { t.SetProgressInterval(0); });
+    ASSERT_TRUE(result.Transcoded) << result.Error;
+    EXPECT_TRUE(result.Reports.empty());
+}
+
+}  // namespace
+}  // namespace kavel
