@@ -198,8 +198,7 @@ bool TranscoderTask::Start(bool threaded, ThreadPriority priority) {
         lock.unlock();
         CloseProbes();
         transcoder_.Release();
-        LogText(llQuiet, missing);
-        RecordError(missing);
+        RecordError(missing);  // logged at the always-shown level
         ReportTermination();
         return false;
     }

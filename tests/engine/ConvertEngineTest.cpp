@@ -279,7 +279,6 @@ TEST_F(ConvertEngineTest, SynchronousRunDeliversEverythingInTheCallingThread) {
     for (int i = 0; i < 3; ++i) {
         AddConversion(source, "sync" + std::to_string(i) + ".mp4");
     }
-    engine_.SetTriggerEventInMainThread(false);  // no hand-over either way
     recorder_.Attach(engine_);
 
     engine_.StartTask(0);
