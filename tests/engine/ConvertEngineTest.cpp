@@ -644,6 +644,47 @@ TEST_F(ConvertEngineTest, PropertiesKeepTheirFloorsAndDefaults) {
     EXPECT_EQ(engine_.Version(), "1.0");
 }
 
+TEST_F(ConvertEngineTest, RunWithoutTasksEndsAtOnce) {
+    recorder_.Attach(engine_);
+
+    engine_.StartTask(1);
+
+    ASSERT_TRUE(recorder_.WaitForRunEnd());
+    EXPECT_TRUE(engine_.AllDone());
+    EXPECT_NO_THROW(engine_.ClearTasks());
+}
+
+// Tasks reported by a stop before the run are reported once more by the run, which then ends
+// instead of waiting for them forever.
+TEST_F(ConvertEngineTest, RunAfterAStopReportsTheStoppedTasksAndEnds) {
+    AddConversion(ShortClip(), "stoppedfirst.mp4", false);
+    engine_.Stop(true);
+    recorder_.Attach(engine_);
+
+    engine_.StartTask(1);
+
+    ASSERT_TRUE(recorder_.WaitForRunEnd());
+    const std::vector<Event> terminations = recorder_.Terminations();
+    ASSERT_EQ(terminations.size(), 2u);
+    EXPECT_EQ(terminations[0].task, 0);
+    EXPECT_FALSE(terminations[0].finished);
+    EXPECT_NO_THROW(engine_.ClearTasks());
+}
+
+TEST_F(ConvertEngineTest, TwentyOutputsAreTheLimit) {
+    ASSERT_EQ(engine_.AddTask(ShortClip(), nullptr), 0) << engine_.LastErrMsg();
+    for (int i = 0; i < MaxOutputFiles; ++i) {
+        OutputOptions output;
+        output.VideoCodec = "mpeg4";
+        ASSERT_TRUE(engine_.SetOutputFile(0, TempPath("limit" + std::to_string(i) + ".mp4"), &output))
+            << i << ": " << engine_.LastErrMsg();
+    }
+    OutputOptions extra;
+    EXPECT_FALSE(engine_.SetOutputFile(0, TempPath("limit20.mp4"), &extra));
+    EXPECT_EQ(engine_.LastErrMsg(), "max output files 20 reached");
+    EXPECT_EQ(extra.FileName, "") << "nothing applied";
+}
+
 TEST_F(ConvertEngineTest, AddTaskFailureReturnsMinusOneWithTheReason) {
     EXPECT_EQ(engine_.AddTask(TempPath("missing-file.mp4"), nullptr), -1);
     EXPECT_FALSE(engine_.LastErrMsg().empty());
