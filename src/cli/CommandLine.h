@@ -1,11 +1,14 @@
 #pragma once
 
+#include "cli/ConvertCommand.h"
+
 #include <string>
 #include <vector>
 
 namespace kavel {
 
-enum class CommandAction { None, Help, Info };
+// None with files given means Convert.
+enum class CommandAction { None, Help, Info, ListProfiles, Convert };
 
 // What the command line asks for. Conversion options are added to this record and to the option
 // table in CommandLine.cpp; the front end stays a thin layer over the engine and the profiles.
@@ -17,6 +20,8 @@ struct CommandLine {
     std::string SettingsFile;
     // --loglevel: the engine logger's level by name or library number; empty: quiet.
     std::string LogLevel;
+    // Everything a conversion takes; its Files and SettingsFile are filled from the fields above.
+    ConvertRequest Convert;
 };
 
 // Fills commandLine from the arguments after the program name. False, with a one-line reason in

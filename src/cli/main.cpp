@@ -46,10 +46,13 @@ int main(int argc, char** argv) {
         case kavel::CommandAction::None:
             std::cerr << kavel::UsageText();
             return kUsageError;
+        case kavel::CommandAction::ListProfiles:
+            return kavel::RunListProfiles(commandLine.SettingsFile, std::cout);
         case kavel::CommandAction::Info:
+        case kavel::CommandAction::Convert:
             break;
     }
-    if (commandLine.Files.empty()) {
+    if (commandLine.Action == kavel::CommandAction::Info && commandLine.Files.empty()) {
         std::cerr << "kavel-convert: --info needs at least one FILE\n";
         return kUsageError;
     }
@@ -61,5 +64,7 @@ int main(int argc, char** argv) {
         std::cerr << "kavel-convert: " << kavel::LastLoadError() << "\n";
         return 1;
     }
+    if (commandLine.Action == kavel::CommandAction::Convert)
+        return kavel::RunConvert(commandLine.Convert, std::cout, std::cerr);
     return kavel::RunInfo(commandLine.Files, std::cout, std::cerr);
 }
