@@ -55,6 +55,21 @@ TEST_F(ConvertCommandTest, ConvertsWithAProfileAndNeverOverwrites) {
     EXPECT_EQ(settings.find("FormatCode"), std::string::npos) << settings;
 }
 
+TEST_F(ConvertCommandTest, AnEditedProfileConvertsWithItsValuesAndStaysAsItWas) {
+    const std::string settings = "[formatInfo402]\nparaVideoEncoder=mpeg4\nparaVideoSize=176x144\n"
+                                 "paraZoom=full\nmyOwnKey=kept\n";
+    std::ofstream(folder_ + "/settings.ini") << settings;
+    const RunResult result =
+        Convert({"--profile", "402", fixtures::MakeMedia({.Seconds = 0.4, .AudioStreams = 1})});
+    ASSERT_EQ(result.Status, 0) << result.Out << result.Errors;
+    ASSERT_EQ(Outputs().size(), 1u);
+    const RunResult info = RunProgram({"--info", folder_ + "/out/" + Outputs()[0]});
+    EXPECT_NE(info.Out.find("176x144"), std::string::npos) << info.Out;
+    // No audio encoder stored: the job has no audio, as the stored values say.
+    EXPECT_EQ(info.Out.find("Audio:"), std::string::npos) << info.Out;
+    EXPECT_EQ(ReadAll(folder_ + "/settings.ini"), settings);
+}
+
 TEST_F(ConvertCommandTest, TrimAndAudioProfileByName) {
     const std::string source = fixtures::MakeMedia({.Seconds = 2.0, .AudioStreams = 1});
     const RunResult result =
