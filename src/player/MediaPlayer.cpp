@@ -440,29 +440,33 @@ void MediaPlayer::CallHandler(const std::function<void()>& call) {
 }
 
 void MediaPlayer::Deliver(const PlayerEvent& event) {
+    // The handler is looked up where it runs, so that one cleared meanwhile (the destructor
+    // clears them) is no longer called.
     switch (event.Kind) {
-    case PlayerEventKind::Position: {
-        PositionEvent handler;
-        {
-            std::lock_guard lock(handlersMutex_);
-            handler = onPosition_;
-        }
-        if (handler) {
-            CallHandler([&] { handler(*this, event.PTS); });
-        }
+    case PlayerEventKind::Position:
+        CallHandler([&] {
+            PositionEvent handler;
+            {
+                std::lock_guard lock(handlersMutex_);
+                handler = onPosition_;
+            }
+            if (handler) {
+                handler(*this, event.PTS);
+            }
+        });
         break;
-    }
-    case PlayerEventKind::State: {
-        PlayStateEvent handler;
-        {
-            std::lock_guard lock(handlersMutex_);
-            handler = onState_;
-        }
-        if (handler) {
-            CallHandler([&] { handler(*this, event.State); });
-        }
+    case PlayerEventKind::State:
+        CallHandler([&] {
+            PlayStateEvent handler;
+            {
+                std::lock_guard lock(handlersMutex_);
+                handler = onState_;
+            }
+            if (handler) {
+                handler(*this, event.State);
+            }
+        });
         break;
-    }
     case PlayerEventKind::EndOfDelivery:
         break;
     }

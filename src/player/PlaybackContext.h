@@ -219,9 +219,10 @@ private:
     bool seekByBytes_ = false;
     int64_t startTime_ = 0;
     int64_t duration_ = -1;
-    int audioStream_ = -1;
-    int videoStream_ = -1;
-    int subtitleStream_ = -1;
+    // Read by every thread of the context; closing a stream clears its index.
+    std::atomic<int> audioStream_{-1};
+    std::atomic<int> videoStream_{-1};
+    std::atomic<int> subtitleStream_{-1};
     PacketQueue audioQueue_;
     PacketQueue videoQueue_;
     PacketQueue subtitleQueue_;
@@ -315,7 +316,7 @@ private:
     std::condition_variable subpictureChanged_;
 
     // Display (play thread).
-    bool waveform_ = false;
+    std::atomic<bool> waveform_{false};
     std::atomic<bool> refreshPending_{false};
     bool areaOpen_ = false;
     Bitmap area_;

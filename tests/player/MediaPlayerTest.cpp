@@ -34,9 +34,10 @@ bool IsRed(const uint8_t* pixel) { return pixel[2] > 200 && pixel[1] < 60 && pix
 
 class MediaPlayerTest : public PlayerTest {
 protected:
-    MediaPlayer player;
+    // The player goes first, before what it reports to.
     MemorySurface surface{Width, Height};
     PlayerRecorder recorder;
+    MediaPlayer player;
 
     void SetUp() override {
         PlayerTest::SetUp();
@@ -138,6 +139,19 @@ TEST_F(MediaPlayerTest, SoundOnlyFileDrawsAWaveformAndEnds) {
     EXPECT_TRUE(WaitFor(lit));
     ASSERT_TRUE(WaitFor([&] { return recorder.Saw(psEnd); }));
     EXPECT_EQ(player.CurrentFrame().Width(), 0);
+}
+
+// Planar float sound from the decoder goes through the converter to 16-bit output, and the
+// sound's clock leads the pictures to the end.
+TEST_F(MediaPlayerTest, VideoWithCompressedSoundPlaysToTheEnd) {
+    player.SetAudioVolume(64);
+    const std::string path = fixtures::MakeMedia({.Seconds = 1.0, .AudioStreams = 1});
+    OpenAndWaitForPicture(path);
+    EXPECT_EQ(recorder.FrameWidth, Width);
+    ASSERT_TRUE(WaitFor([&] { return recorder.Saw(psEnd); }));
+    EXPECT_GT(recorder.Positions.size(), 3u);
+    EXPECT_GT(ShownCounter(surface), 15);
+    EXPECT_GT(recorder.LastPosition(), 800000);
 }
 
 TEST_F(MediaPlayerTest, FileWithOnlySubtitlesFails) {
