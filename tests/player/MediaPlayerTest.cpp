@@ -197,6 +197,34 @@ TEST_F(MediaPlayerTest, ThrowingHookLeavesThePictureAsDecoded) {
     ASSERT_TRUE(WaitFor([&] { return recorder.Saw(psEnd); }));
 }
 
+// A wider drawing area shows the picture centred between black bars; an aspect of -1 then
+// stretches it over the whole area.
+TEST_F(MediaPlayerTest, ResizeAndAspectChangeRedrawThePausedPicture) {
+    OpenAndWaitForPicture(ShortClip());
+    player.Pause();
+    ASSERT_TRUE(WaitFor([&] { return recorder.Saw(psPause); }));
+    auto litAt = [&](int x) {
+        const Bitmap picture = surface.Last();
+        if (picture.Width() != 2 * Width) {
+            return false;
+        }
+        int sum = 0;
+        for (int y = 0; y < picture.Height(); ++y) {
+            const uint8_t* pixel = picture.Pixel(x, y);
+            sum += pixel[0] + pixel[1] + pixel[2];
+        }
+        return sum > 0;
+    };
+    player.SurfaceResized(2 * Width, Height);
+    ASSERT_TRUE(WaitFor([&] { return surface.Last().Width() == 2 * Width; }));
+    EXPECT_EQ(player.ScreenWidth(), 2 * Width);
+    EXPECT_FALSE(litAt(10));
+    EXPECT_TRUE(litAt(Width));
+    player.SetAspectRatio(-1.0f);
+    EXPECT_TRUE(WaitFor([&] { return litAt(10); }));
+    EXPECT_EQ(player.State(), psPause);
+}
+
 TEST_F(MediaPlayerTest, CurrentFrameIsEmptyWithNothingOpen) {
     int64_t pts = 0;
     const Bitmap& frame = player.CurrentFrame(pts);
