@@ -648,7 +648,14 @@ void OptionParser::ApplyPreset(char kind, const std::string& name) {
                                    : kind == 'a' ? &state_.AudioCodecName
                                    : kind == 's' ? &state_.SubtitleCodecName
                                                  : nullptr;
-    const std::string text = PresetText(kind, name, codecName ? *codecName : std::string());
+    const std::string codec = codecName ? *codecName : std::string();
+    const std::string text = PresetText(kind, name, codec);
+    if (IsLibx264Preset(kind, name, codec)) {
+        const OptionList& video = state_.Generic.Codec[AVMEDIA_TYPE_VIDEO];
+        for (const LegacyDefault& setting : Libx264LegacyDefaults())
+            if (!FindListOption(video, setting.CurrentName))
+                GenericOption(setting.Name, setting.Value);
+    }
     for (const std::string& line : PresetLines(text)) {
         const size_t equals = line.find('=');
         const std::string key =

@@ -313,6 +313,34 @@ std::string PresetText(char kind, const std::string& name, const std::string& co
     return text;
 }
 
+bool IsLibx264Preset(char kind, const std::string& name, const std::string& codecName) {
+    if (kind == 'f')
+        return false;
+    auto isLibx264 = [](const std::string* text, std::string_view resolved) {
+        return text && resolved.size() > 8 && SameTextIgnoringCase(resolved.substr(0, 8), "libx264-");
+    };
+    if (const std::string* text = FindBuiltinPreset(name))
+        return isLibx264(text, name);
+    if (codecName.empty())
+        return false;
+    const std::string prefixed = codecName + "-" + name;
+    return isLibx264(FindBuiltinPreset(prefixed), prefixed);
+}
+
+const std::vector<LegacyDefault>& Libx264LegacyDefaults() {
+    static const std::vector<LegacyDefault> defaults = {
+        {"coder", "0", "coder"},
+        {"bf", "0", "bf"},
+        {"refs", "1", "refs"},
+        {"flags2", "-dct8x8", "8x8dct"},
+        {"flags2", "-wpred", "weightb"},
+        {"wpredp", "0", "weightp"},
+        {"flags2", "-mixed_refs", "mixed-refs"},
+        {"flags2", "-bpyramid", "b-pyramid"},
+    };
+    return defaults;
+}
+
 std::vector<std::string> PresetLines(const std::string& text) {
     std::vector<std::string> lines;
     for (const std::string& line : SplitLines(NormaliseLineBreaks(TrimText(text)))) {

@@ -153,6 +153,59 @@ TEST_F(OptionTest, LegacyPresetLinesKeepTheirMeaning) {
     EXPECT_EQ(*FindListOption(video, "qp"), "0");
 }
 
+// The presets were written for a library that left B-frames, extra references, CABAC, the 8x8
+// transform, weighted prediction, mixed references and the B-pyramid off unless a line asked for
+// them; today's libx264 turns them on by default, which makes streams an iPod refuses.
+TEST_F(OptionTest, Libx264PresetsStartFromTheOldLibraryDefaults) {
+    if (!FindEncoder("libx264"))
+        GTEST_SKIP() << "libx264 is not in this FFmpeg";
+    struct Case {
+        const char* preset;
+        std::vector<std::pair<const char*, const char*>> settings;
+    } cases[] = {
+        {"libx264-ipod",
+         {{"coder", "0"}, {"bf", "0"}, {"refs", "1"}, {"8x8dct", "0"}, {"weightb", "0"},
+          {"weightp", "0"}, {"mixed-refs", "0"}, {"b-pyramid", "none"}}},
+        {"libx264-psp",
+         {{"coder", "1"}, {"bf", "3"}, {"refs", "1"}, {"8x8dct", "0"}, {"weightb", "0"},
+          {"weightp", "0"}, {"b-pyramid", "none"}}},
+        {"libx264-main", {{"coder", "0"}, {"bf", "0"}, {"8x8dct", "0"}}},
+        {"libx264-medium",
+         {{"coder", "1"}, {"bf", "3"}, {"refs", "3"}, {"8x8dct", "1"}, {"weightb", "1"},
+          {"weightp", "2"}, {"mixed-refs", "1"}, {"b-pyramid", "normal"}}},
+        {"libx264-default", {{"b-pyramid", "none"}, {"8x8dct", "1"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.preset);
+        TranscoderState state;
+        FakeFiles files(state);
+        OptionParser parser(state, files);
+        parser.SetOption("vcodec", "libx264");
+        parser.ApplyPreset('v', c.preset);
+        const OptionList& video = state.Generic.Codec[AVMEDIA_TYPE_VIDEO];
+        for (const auto& [name, value] : c.settings) {
+            ASSERT_NE(FindListOption(video, name), nullptr) << name;
+            EXPECT_EQ(*FindListOption(video, name), value) << name;
+        }
+    }
+    // A combination keeps what the first preset switched on.
+    Parser.SetOption("vcodec", "libx264");
+    Parser.ApplyPreset('v', "libx264-medium");
+    Parser.ApplyPreset('v', "libx264-main");
+    const OptionList& video = State.Generic.Codec[AVMEDIA_TYPE_VIDEO];
+    EXPECT_EQ(*FindListOption(video, "bf"), "3");
+    EXPECT_EQ(*FindListOption(video, "b-pyramid"), "normal");
+    EXPECT_EQ(*FindListOption(video, "8x8dct"), "0");
+    EXPECT_FALSE(Logs.HasContaining("Invalid value"));
+}
+
+TEST(PresetsTest, Libx264FamilyIsFoundAsTheTableIsSearched) {
+    EXPECT_TRUE(IsLibx264Preset('v', "LIBX264-IPOD", ""));
+    EXPECT_TRUE(IsLibx264Preset('v', "fast", "libx264"));
+    EXPECT_FALSE(IsLibx264Preset('v', "fast", "mpeg4"));
+    EXPECT_FALSE(IsLibx264Preset('f', "libx264-fast", "libx264"));
+}
+
 TEST_F(OptionTest, LegacyLinesWaitForAnEncoderNotYetChosen) {
     Parser.ApplyPreset('v', "libx264-baseline");
     const OptionList& video = State.Generic.Codec[AVMEDIA_TYPE_VIDEO];
