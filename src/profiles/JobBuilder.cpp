@@ -2,6 +2,7 @@
 
 #include "app/IniFile.h"
 #include "app/Prompter.h"
+#include "engine/EngineLogger.h"
 #include "engine/OptionRecords.h"
 #include "probe/MediaProbe.h"
 #include "profiles/ProfileCatalog.h"
@@ -34,6 +35,46 @@ const QSet<QString>& ForcedMuxers() {
     static const QSet<QString> muxers = {"ipod", "3gp", "3g2", "avi", "psp",
                                          "mov",  "vcd", "flv", "mpegts", "vob"};
     return muxers;
+}
+
+// Profile families whose profiles are made for one device: their lists hold what the device
+// plays, so the largest size and bit rate listed are the device's limits.
+constexpr int kDeviceFamilies[] = {0, 1, 2};
+
+// Four-character tags that players look for in an AVI: the profile and the encoder decide.
+struct VideoTagRule {
+    int Code;  // -1: any profile
+    const char* Encoder;
+    const char* Tag;
+};
+
+constexpr VideoTagRule kVideoTags[] = {
+    {406, "mpeg4", "DIVX"},
+    {407, "mpeg4", "XVID"},
+    {-1, "libxvid", "XVID"},
+};
+
+// The H.264 levels from 3.0 up with their frame size (macroblocks) and macroblock rate limits.
+struct H264Level {
+    int Level;
+    long MaxFrameSize;
+    long MaxMacroblockRate;
+};
+
+constexpr H264Level kH264Levels[] = {
+    {30, 1620, 40500},    {31, 3600, 108000},   {32, 5120, 216000},
+    {40, 8192, 245760},   {42, 8704, 522240},   {50, 22080, 589824},
+    {51, 36864, 983040},  {52, 36864, 2073600},
+};
+
+// The lowest level from 3.0 up that a width x height picture at this rate fits, the highest
+// when none does.
+int H264LevelFor(int width, int height, double frameRate) {
+    const long macroblocks = long((width + 15) / 16) * long((height + 15) / 16);
+    for (const H264Level& level : kH264Levels)
+        if (macroblocks <= level.MaxFrameSize && macroblocks * frameRate <= level.MaxMacroblockRate)
+            return level.Level;
+    return std::end(kH264Levels)[-1].Level;
 }
 
 std::string Std(const QString& text) { return text.toStdString(); }
@@ -80,6 +121,7 @@ public:
             ChooseOutputSize();
             ClearUnsetCrop();
             filter = ApplyZoom();
+            FitDevice(encoder);
         }
         AppendFilter(filter);
         ChooseVideoJobAudio();
@@ -177,6 +219,8 @@ private:
             sourceWidth_ = info.Width;
             sourceHeight_ = info.Height;
             sourceBitrate_ = info.BitRate;
+            if (info.FrameRateNum > 0 && info.FrameRateDen > 0)
+                sourceFrameRate_ = double(info.FrameRateNum) / info.FrameRateDen;
         }
     }
 
@@ -360,6 +404,74 @@ private:
         return QStringLiteral("pad=%1:%2:%3:%4:black").arg(args[0]).arg(args[1]).arg(args[2]).arg(args[3]);
     }
 
+    // What players of the profile's kind decode, whatever the source and the library's
+    // defaults: today's encoders keep a 4:4:4 source's sampling, DV has one sampling per norm,
+    // AVI players find MPEG-4 by its tag, and an H.264 level must cover the frame.
+    void FitDevice(const QString& encoder) {
+        if (encoder == QLatin1String("mpeg4") || encoder == QLatin1String("libxvid") ||
+            encoder == H264Encoder)
+            AddExtOption(QStringLiteral("pix_fmt=yuv420p"));
+        else if (encoder == QLatin1String("dvvideo"))
+            AddExtOption(outHeight_ == 480 ? QStringLiteral("pix_fmt=yuv411p")
+                                           : QStringLiteral("pix_fmt=yuv420p"));
+        for (const VideoTagRule& rule : kVideoTags)
+            if ((rule.Code == -1 || rule.Code == code_) && encoder == QLatin1String(rule.Encoder)) {
+                output_.VideoTag = rule.Tag;
+                break;
+            }
+        if (encoder == H264Encoder) {
+            const int level = H264LevelFor(outWidth_, outHeight_, OutputFrameRate());
+            if (level > kH264Levels[0].Level)
+                AddExtOption(QStringLiteral("level=%1").arg(level));
+        }
+        if (std::find(std::begin(kDeviceFamilies), std::end(kDeviceFamilies), code_ / 100) !=
+            std::end(kDeviceFamilies))
+            KeepWithinDeviceLimits(encoder);
+    }
+
+    double OutputFrameRate() const {
+        if (!output_.FrameRate.empty())
+            return QString::fromStdString(output_.FrameRate).toDouble();
+        if (sourceFrameRate_ > 0)
+            return sourceFrameRate_;
+        return 30.0;
+    }
+
+    // The largest size and bit rate in the profile's own lists are what its device plays.
+    // "As source" choices above them are reported; H.264's rate control is held to the limit.
+    void KeepWithinDeviceLimits(const QString& encoder) {
+        int maxWidth = 0, maxHeight = 0;
+        for (const QString& item : sources_.Catalog.Choices(code_, ProfileParameter::VideoSize).Items) {
+            const qsizetype x = item.indexOf(QLatin1Char('x'));
+            if (x <= 0 || !IsIntegerText(item.left(x)) || !IsIntegerText(item.mid(x + 1)))
+                continue;
+            maxWidth = std::max(maxWidth, item.left(x).toInt());
+            maxHeight = std::max(maxHeight, item.mid(x + 1).toInt());
+        }
+        int maxKbps = 0;
+        for (const QString& item : sources_.Catalog.Choices(code_, ProfileParameter::VideoBitRate).Items)
+            if (IsIntegerText(item))
+                maxKbps = std::max(maxKbps, item.toInt());
+
+        if (maxWidth > 0 && (outWidth_ > maxWidth || outHeight_ > maxHeight))
+            Log(llWarning,
+                "Profile %d: the frame size %dx%d is larger than the device plays (at most %dx%d)",
+                code_, outWidth_, outHeight_, maxWidth, maxHeight);
+        if (maxKbps > 0 && output_.VideoBitrate > maxKbps * 1000)
+            Log(llWarning,
+                "Profile %d: the video bit rate %d kbit/s is above what the device plays (at most "
+                "%d kbit/s)",
+                code_, output_.VideoBitrate / 1000, maxKbps);
+        if (maxKbps > 0 && encoder == H264Encoder)
+            output_.VideoMaxRate = maxKbps * 1000;
+    }
+
+    void AddExtOption(const QString& line) {
+        if (!output_.ExtOptions.empty())
+            output_.ExtOptions += '\n';
+        output_.ExtOptions += Std(line);
+    }
+
     void AppendFilter(const QString& filter) {
         if (output_.VideoFilters.empty())
             output_.VideoFilters = Std(filter);
@@ -393,6 +505,7 @@ private:
     int sourceWidth_ = 0;
     int sourceHeight_ = 0;
     int sourceBitrate_ = -1;
+    double sourceFrameRate_ = 0.0;
     int outWidth_ = 0;
     int outHeight_ = 0;
 };
