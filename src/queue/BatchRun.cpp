@@ -87,10 +87,13 @@ void BatchRun::BuildTask(int row, int code, QSet<QString>& takenNames) {
     InputOptions input;
     input.FileName = source;
     MediaProbe& probe = engine_.MediaProbe();
-    if (!probe.LoadFile(source)) {
+    const auto skip = [&](const char* what, const std::string& reason) {
         prompter_.ShowMessage(QStringLiteral("Warning"),
-                              QStringLiteral("Cannot open %1: %2. The file is skipped.")
-                                  .arg(item.Caption, QString::fromStdString(probe.LastErrMsg())));
+                              QStringLiteral("Cannot %1 %2: %3. The file is skipped.")
+                                  .arg(QLatin1String(what), item.Caption, QString::fromStdString(reason)));
+    };
+    if (!probe.LoadFile(source)) {
+        skip("open", probe.LastErrMsg());
         return;
     }
     if (item.Record.TrimStart >= 0)
@@ -112,16 +115,12 @@ void BatchRun::BuildTask(int row, int code, QSet<QString>& takenNames) {
 
     const int task = engine_.AddTask(source, &input);
     if (task < 0) {
-        prompter_.ShowMessage(QStringLiteral("Warning"),
-                              QStringLiteral("Cannot open %1: %2. The file is skipped.")
-                                  .arg(item.Caption, QString::fromStdString(engine_.LastErrMsg())));
+        skip("open", engine_.LastErrMsg());
         return;
     }
     output.CustomHook = item.Record.NeedsFrameHook();
     if (!engine_.SetOutputFile(task, destination.toStdString(), &output)) {
-        prompter_.ShowMessage(QStringLiteral("Warning"),
-                              QStringLiteral("Cannot convert %1: %2. The file is skipped.")
-                                  .arg(item.Caption, QString::fromStdString(engine_.LastErrMsg())));
+        skip("convert", engine_.LastErrMsg());
         engine_.RemoveTask(task);
         return;
     }
