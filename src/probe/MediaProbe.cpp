@@ -413,6 +413,18 @@ bool MediaProbe::GetFileStreamInfo(FileStreamInfo& info) {
     return true;
 }
 
+// The fields that video and audio stream records share.
+template <typename StreamRecord>
+void FillStreamCommon(const AVStream& stream, StreamRecord& info) {
+    info.Language = MetadataValue(stream.metadata, "language");
+    info.Codec = CodecText(stream.codecpar);
+    info.StartTime = OrNotSet(stream.start_time);
+    info.StartTimeUS = ToMicroseconds(stream.start_time, stream.time_base);
+    info.Duration = OrNotSet(stream.duration);
+    info.DurationUS = ToMicroseconds(stream.duration, stream.time_base);
+    info.BitRate = ClampToInt(stream.codecpar->bit_rate);
+}
+
 bool MediaProbe::GetVideoStreamInfo(int index, VideoStreamInfo& info) {
     info = VideoStreamInfo();
     index = ResolveStream(index, AVMEDIA_TYPE_VIDEO, true);
@@ -421,13 +433,7 @@ bool MediaProbe::GetVideoStreamInfo(int index, VideoStreamInfo& info) {
     }
     const AVStream* stream = context_->streams[index];
     const AVCodecParameters* parameters = stream->codecpar;
-    info.Language = MetadataValue(stream->metadata, "language");
-    info.Codec = CodecText(parameters);
-    info.StartTime = OrNotSet(stream->start_time);
-    info.StartTimeUS = ToMicroseconds(stream->start_time, stream->time_base);
-    info.Duration = OrNotSet(stream->duration);
-    info.DurationUS = ToMicroseconds(stream->duration, stream->time_base);
-    info.BitRate = ClampToInt(parameters->bit_rate);
+    FillStreamCommon(*stream, info);
     info.Height = parameters->height;
     info.Width = parameters->width;
     const AVRational aspect = parameters->sample_aspect_ratio;
@@ -449,13 +455,7 @@ bool MediaProbe::GetAudioStreamInfo(int index, AudioStreamInfo& info) {
     }
     const AVStream* stream = context_->streams[index];
     const AVCodecParameters* parameters = stream->codecpar;
-    info.Language = MetadataValue(stream->metadata, "language");
-    info.Codec = CodecText(parameters);
-    info.StartTime = OrNotSet(stream->start_time);
-    info.StartTimeUS = ToMicroseconds(stream->start_time, stream->time_base);
-    info.Duration = OrNotSet(stream->duration);
-    info.DurationUS = ToMicroseconds(stream->duration, stream->time_base);
-    info.BitRate = ClampToInt(parameters->bit_rate);
+    FillStreamCommon(*stream, info);
     info.Channels = parameters->ch_layout.nb_channels;
     info.SampleRate = parameters->sample_rate;
     info.SampleFormat = parameters->format;
