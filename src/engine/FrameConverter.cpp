@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "engine/RowBands.h"
+#include "engine/Yuv420Conversion.h"
+
 extern "C" {
 #include <libavutil/frame.h>
 #include <libavutil/pixdesc.h>
@@ -72,6 +75,18 @@ void MatchColour(SwsContext* context, const FrameColour& colour, bool yuvIsSourc
                              yuvIsSource ? destinationRange : range, brightness, contrast, saturation);
 }
 
+// 4:2:0 at the same size is what nearly every decoder gives and every encoder takes: it has a
+// path of its own that converts bands of rows on all processors.
+bool OwnPath(const FrameColour& colour, const AVFrame& frame) {
+    return colour.format == AV_PIX_FMT_YUV420P && frame.data[1] != nullptr && frame.data[2] != nullptr;
+}
+
+const Yuv420Conversion& TablesFor(std::unique_ptr<Yuv420Conversion>& tables, const FrameColour& colour) {
+    if (!tables || !tables->Matches(colour.fullRange, colour.coefficients))
+        tables = std::make_unique<Yuv420Conversion>(colour.fullRange, colour.coefficients);
+    return *tables;
+}
+
 }  // namespace
 
 void FrameConverter::SwsFree::operator()(SwsContext* context) const { sws_freeContext(context); }
@@ -84,6 +99,13 @@ bool FrameConverter::ToBitmap(const AVFrame& frame, Bitmap& bitmap) {
         return false;
     }
     const FrameColour colour = ColourOf(frame);
+    if (OwnPath(colour, frame)) {
+        const Yuv420Conversion& tables = TablesFor(toBitmapTables_, colour);
+        bitmap.Resize(frame.width, frame.height);
+        RunInRowBands(frame.height, 2, frame.width,
+                      [&](int first, int end) { tables.ToBitmapRows(frame, bitmap, first, end); });
+        return true;
+    }
     // Returns the same context while nothing changed; frees the old one otherwise.
     toBitmap_.reset(sws_getCachedContext(toBitmap_.release(), frame.width, frame.height, colour.format, frame.width,
                                          frame.height, AV_PIX_FMT_BGR24, ScaleFlags, nullptr, nullptr, nullptr));
@@ -111,6 +133,12 @@ bool FrameConverter::FromBitmap(const Bitmap& bitmap, AVFrame& frame) {
         return false;
     }
     const FrameColour colour = ColourOf(frame);
+    if (OwnPath(colour, frame) && bitmap.Width() == frame.width && bitmap.Height() == frame.height) {
+        const Yuv420Conversion& tables = TablesFor(fromBitmapTables_, colour);
+        RunInRowBands(frame.height, 2, frame.width,
+                      [&](int first, int end) { tables.FromBitmapRows(bitmap, frame, first, end); });
+        return true;
+    }
     fromBitmap_.reset(sws_getCachedContext(fromBitmap_.release(), bitmap.Width(), bitmap.Height(),
                                            AV_PIX_FMT_BGR24, frame.width, frame.height, colour.format, ScaleFlags,
                                            nullptr, nullptr, nullptr));

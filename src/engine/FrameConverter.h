@@ -9,9 +9,14 @@ struct SwsContext;
 
 namespace kavel {
 
+class Yuv420Conversion;
+
 // Converts decoded video frames into Bitmaps of the same size and writes Bitmaps back into
-// frames, with bicubic scaling. Each direction keeps its scaling context and rebuilds it only
-// when a size or pixel format changes. One converter per thread (it is not shared).
+// frames, following each frame's range and colour matrix. 4:2:0 frames of the bitmap's size
+// take a path of their own (Yuv420Conversion) whose bands of rows run on all processors; other
+// formats and sizes go through the scaler, with bicubic scaling. Each direction keeps its
+// context and rebuilds it only when a size, format, range or matrix changes. One converter per
+// thread (it is not shared).
 class FrameConverter {
 public:
     FrameConverter();
@@ -33,6 +38,8 @@ private:
     };
     std::unique_ptr<SwsContext, SwsFree> toBitmap_;
     std::unique_ptr<SwsContext, SwsFree> fromBitmap_;
+    std::unique_ptr<Yuv420Conversion> toBitmapTables_;
+    std::unique_ptr<Yuv420Conversion> fromBitmapTables_;
 };
 
 }  // namespace kavel
