@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 
 namespace kavel {
 
@@ -46,49 +47,7 @@ std::array<uint8_t, 256> LevelTable(int brightness, int contrast) {
     return table;
 }
 
-}  // namespace
-
-void ApplyColorAdjust(Bitmap& bitmap, int brightness, int contrast, int saturation) {
-    if (bitmap.Empty())
-        return;
-    brightness = std::clamp(brightness, 0, 512);
-    saturation = std::clamp(saturation, 0, 512);
-
-    // With saturation limited to 0..512 a channel's grey base plus its scaled level lies in
-    // -257..767; the combined table covers that span (with room) and folds in the limit to
-    // 0..255 before the level table, so the pixel loop has no branches.
-    constexpr int Offset = 512;
-    constexpr int Span = 1536;
-    const std::array<uint8_t, 256> levels = LevelTable(brightness, contrast);
-    std::array<uint8_t, Span> limitedLevels{};
-    for (int v = 0; v < Span; ++v)
-        limitedLevels[v] = levels[ClampByte(v - Offset)];
-
-    std::array<int32_t, 256> scaled{};
-    for (int v = 0; v < 256; ++v)
-        scaled[v] = static_cast<int32_t>((static_cast<uint32_t>(saturation) * (v + 1)) >> 8);
-    std::array<int32_t, 766> base{};
-    for (int s = 0; s < 766; ++s) {
-        const int grey = s / 3;
-        base[s] = grey - scaled[grey] + Offset;
-    }
-
-    const int width = bitmap.Width();
-    for (int y = 0; y < bitmap.Height(); ++y) {
-        uint8_t* p = bitmap.Row(y);
-        for (int x = 0; x < width; ++x, p += 3) {
-            const int b = p[0], g = p[1], r = p[2];
-            const int32_t grey = base[r + g + b];
-            p[0] = limitedLevels[grey + scaled[b]];
-            p[1] = limitedLevels[grey + scaled[g]];
-            p[2] = limitedLevels[grey + scaled[r]];
-        }
-    }
-}
-
-void ApplyExposure(Bitmap& bitmap, float exposure) {
-    if (bitmap.Empty())
-        return;
+std::array<uint8_t, 256> ExposureTable(float exposure) {
     const double amount = std::clamp(static_cast<double>(exposure), -255.0, 512.0);
     std::array<uint8_t, 256> table{};
     for (int i = 0; i < 256; ++i) {
@@ -97,13 +56,104 @@ void ApplyExposure(Bitmap& bitmap, float exposure) {
                                           : i - (((-c) * (255 - i)) >> 8);
         table[i] = static_cast<uint8_t>(ClampByte(level));
     }
+    return table;
+}
 
-    const int bytes = bitmap.Width() * Bitmap::BytesPerPixel;
-    for (int y = 0; y < bitmap.Height(); ++y) {
-        uint8_t* p = bitmap.Row(y);
-        for (int i = 0; i < bytes; ++i)
-            p[i] = table[p[i]];
+std::array<uint8_t, 256> IdentityTable() {
+    std::array<uint8_t, 256> table{};
+    for (int i = 0; i < 256; ++i)
+        table[i] = static_cast<uint8_t>(i);
+    return table;
+}
+
+}  // namespace
+
+// With saturation limited to 0..512 a channel's grey base plus its scaled level lies in
+// -257..767; the combined table covers that span (with room) and folds in the limit to 0..255
+// before the level table and the final per-channel table, so the pixel loop has no branches.
+struct ColourEffects::AdjustTables {
+    static constexpr int Offset = 512;
+    static constexpr int Span = 1536;
+    std::array<uint8_t, Span> limitedLevels{};
+    std::array<int32_t, 256> scaled{};
+    std::array<int32_t, 766> base{};
+};
+
+ColourEffects::ColourEffects(int brightness, int contrast, int saturation, float exposure) {
+    if (ColorAdjustSet(brightness, contrast, saturation))
+        SetColorAdjust(brightness, contrast, saturation);
+    if (exposure != 0)
+        SetExposure(exposure);
+}
+
+ColourEffects::ColourEffects(ColourEffects&&) noexcept = default;
+ColourEffects::~ColourEffects() = default;
+
+void ColourEffects::SetColorAdjust(int brightness, int contrast, int saturation) {
+    brightness = std::clamp(brightness, 0, 512);
+    saturation = std::clamp(saturation, 0, 512);
+    adjust_ = std::make_unique<AdjustTables>();
+    adjustLevels_ = LevelTable(brightness, contrast);
+    for (int v = 0; v < 256; ++v)
+        adjust_->scaled[v] = static_cast<int32_t>((static_cast<uint32_t>(saturation) * (v + 1)) >> 8);
+    for (int s = 0; s < 766; ++s) {
+        const int grey = s / 3;
+        adjust_->base[s] = grey - adjust_->scaled[grey] + AdjustTables::Offset;
     }
+    FoldTables();
+}
+
+void ColourEffects::SetExposure(float exposure) {
+    exposure_ = ExposureTable(exposure);
+    hasExposure_ = true;
+    FoldTables();
+}
+
+void ColourEffects::FoldTables() {
+    if (!adjust_)
+        return;
+    // Exposure works on each channel alone after the adjustment, so it joins the last table.
+    const std::array<uint8_t, 256> after = hasExposure_ ? exposure_ : IdentityTable();
+    for (int v = 0; v < AdjustTables::Span; ++v)
+        adjust_->limitedLevels[v] = after[adjustLevels_[ClampByte(v - AdjustTables::Offset)]];
+}
+
+void ColourEffects::Apply(Bitmap& bitmap, int firstRow, int endRow) const {
+    firstRow = std::max(firstRow, 0);
+    endRow = std::min(endRow, bitmap.Height());
+    const int width = bitmap.Width();
+    if (adjust_) {
+        const AdjustTables& t = *adjust_;
+        for (int y = firstRow; y < endRow; ++y) {
+            uint8_t* p = bitmap.Row(y);
+            for (int x = 0; x < width; ++x, p += 3) {
+                const int b = p[0], g = p[1], r = p[2];
+                const int32_t grey = t.base[r + g + b];
+                p[0] = t.limitedLevels[grey + t.scaled[b]];
+                p[1] = t.limitedLevels[grey + t.scaled[g]];
+                p[2] = t.limitedLevels[grey + t.scaled[r]];
+            }
+        }
+    } else if (hasExposure_) {
+        const int bytes = width * Bitmap::BytesPerPixel;
+        for (int y = firstRow; y < endRow; ++y) {
+            uint8_t* p = bitmap.Row(y);
+            for (int i = 0; i < bytes; ++i)
+                p[i] = exposure_[p[i]];
+        }
+    }
+}
+
+void ApplyColorAdjust(Bitmap& bitmap, int brightness, int contrast, int saturation) {
+    ColourEffects effects;
+    effects.SetColorAdjust(brightness, contrast, saturation);
+    effects.Apply(bitmap, 0, bitmap.Height());
+}
+
+void ApplyExposure(Bitmap& bitmap, float exposure) {
+    ColourEffects effects;
+    effects.SetExposure(exposure);
+    effects.Apply(bitmap, 0, bitmap.Height());
 }
 
 void BlendPicture(Bitmap& frame, const Bitmap& picture, int x, int y, int style, int alpha) {

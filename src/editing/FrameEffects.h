@@ -2,11 +2,15 @@
 
 #include "engine/Bitmap.h"
 
+#include <array>
+#include <cstdint>
+#include <memory>
+
 namespace kavel {
 
 // The colour effects and picture blending drawn into frames during conversion and in the
 // editors' previews. Each routine builds its lookup tables once per call and makes one pass
-// over the scan lines; all work in place on 24-bit bitmaps and may run on any thread (they
+// over the scan lines (ColourEffects keeps the tables for several passes); all work in place on 24-bit bitmaps and may run on any thread (they
 // share no state).
 
 // True when ApplyColorAdjust has anything to do for these values. 255 is the "no effect" value
@@ -25,6 +29,36 @@ void ApplyColorAdjust(Bitmap& bitmap, int brightness, int contrast, int saturati
 // Exposure (-255..512, 0 = unchanged): positive values lift dark and middle levels towards
 // white, negative ones push levels down. Values outside the range are limited to it.
 void ApplyExposure(Bitmap& bitmap, float exposure);
+
+// The colour effects of one row of the list, as tables built once and applied in one pass over
+// any rows of a frame: the adjustment and exposure together give the same pixels as
+// ApplyColorAdjust followed by ApplyExposure. Apply may run on several threads at once for
+// different rows (it only reads the tables).
+class ColourEffects {
+public:
+    ColourEffects() = default;
+    // The effects a record asks for: the adjustment when ColorAdjustSet, exposure when not 0.
+    ColourEffects(int brightness, int contrast, int saturation, float exposure);
+    ColourEffects(ColourEffects&&) noexcept;
+    ~ColourEffects();
+
+    // Adds the adjustment or the exposure whatever the values (as the single routines do).
+    void SetColorAdjust(int brightness, int contrast, int saturation);
+    void SetExposure(float exposure);
+
+    bool Empty() const { return !adjust_ && !hasExposure_; }
+    // Rows [firstRow, endRow) of bitmap in place (limited to its rows).
+    void Apply(Bitmap& bitmap, int firstRow, int endRow) const;
+
+private:
+    struct AdjustTables;
+    void FoldTables();
+
+    std::unique_ptr<AdjustTables> adjust_;
+    std::array<uint8_t, 256> adjustLevels_{};
+    std::array<uint8_t, 256> exposure_{};
+    bool hasExposure_ = false;
+};
 
 // Draws picture onto frame with its top left corner at (x, y). Style 1 blends with weight
 // alpha (0..255, 0 leaves the frame unchanged); any other style multiplies (white leaves the

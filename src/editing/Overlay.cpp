@@ -2,6 +2,7 @@
 
 #include "editing/FrameEffects.h"
 #include "engine/EngineLogger.h"
+#include "engine/RowBands.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -196,10 +197,12 @@ void PictureCache::Clear() {
 }
 
 void ApplyFrameEffects(Bitmap& frame, const FilesRecord& record) {
-    if (ColorAdjustSet(record.Brightness, record.Contrast, record.Saturation))
-        ApplyColorAdjust(frame, record.Brightness, record.Contrast, record.Saturation);
-    if (record.Exposure != 0)
-        ApplyExposure(frame, static_cast<float>(record.Exposure));
+    const ColourEffects effects(record.Brightness, record.Contrast, record.Saturation,
+                                static_cast<float>(record.Exposure));
+    if (effects.Empty() || frame.Empty())
+        return;
+    RunInRowBands(frame.Height(), 1, frame.Width(),
+                  [&](int first, int end) { effects.Apply(frame, first, end); });
 }
 
 void OverlaySequence(Bitmap& frame, const FilesRecord& record, const Bitmap* picture) {

@@ -61,7 +61,7 @@ private:
 };
 
 // The colour effects of the record: colour adjustment when set (see ColorAdjustSet), then
-// exposure when not 0.
+// exposure when not 0, in one pass whose bands of rows run on all processors.
 void ApplyFrameEffects(Bitmap& frame, const FilesRecord& record);
 
 // Effects, text and picture in the order that makes the effects act on exactly the overlays

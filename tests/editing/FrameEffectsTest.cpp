@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
+#include <random>
 #include <string>
 
 using namespace kavel;
@@ -150,6 +152,35 @@ TEST(FrameEffectsTest, BlendClipsAtTheFrameEdges) {
                 const Bgr expected = covered ? Bgr{px * 128 >> 8, py * 128 >> 8, 100} : Bgr{0, 0, 0};
                 ASSERT_EQ(PixelOf(frame, x, y), expected) << c.name << " at " << x << "," << y;
             }
+    }
+}
+
+// The one-pass effects of a row give the two routines' pixels, whole or split into bands, and
+// leave the frame alone where the record asks for nothing.
+TEST(FrameEffectsTest, OnePassMatchesTheRoutinesInTurn) {
+    std::mt19937 random(3);
+    Bitmap noise(640, 480);
+    for (int y = 0; y < noise.Height(); ++y)
+        for (int x = 0; x < noise.Width() * Bitmap::BytesPerPixel; ++x)
+            noise.Row(y)[x] = static_cast<uint8_t>(random());
+    struct Case {
+        int brightness, contrast, saturation, exposure;
+    } cases[] = {{300, 20, 320, 40}, {255, 0, 255, -80}, {100, -60, 0, 0}, {255, 0, 255, 0}};
+    for (const Case& c : cases) {
+        const std::string name = std::to_string(c.brightness) + "/" + std::to_string(c.contrast) + "/" +
+                                 std::to_string(c.saturation) + "/" + std::to_string(c.exposure);
+        Bitmap expected = noise;
+        if (ColorAdjustSet(c.brightness, c.contrast, c.saturation))
+            ApplyColorAdjust(expected, c.brightness, c.contrast, c.saturation);
+        if (c.exposure != 0)
+            ApplyExposure(expected, static_cast<float>(c.exposure));
+        const ColourEffects effects(c.brightness, c.contrast, c.saturation, static_cast<float>(c.exposure));
+        Bitmap banded = noise;
+        for (int first = 0; first < banded.Height(); first += 97)
+            effects.Apply(banded, first, first + 97);
+        for (int y = 0; y < expected.Height(); ++y)
+            ASSERT_EQ(std::memcmp(banded.Row(y), expected.Row(y), expected.Width() * 3), 0) << name << " row " << y;
+        EXPECT_EQ(effects.Empty(), c.brightness == 255 && c.contrast == 0 && c.saturation == 255 && c.exposure == 0);
     }
 }
 
