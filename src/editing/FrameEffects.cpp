@@ -70,14 +70,23 @@ std::array<uint8_t, 256> IdentityTable() {
 
 // With saturation limited to 0..512 a channel's grey base plus its scaled level lies in
 // -257..767; the combined table covers that span (with room) and folds in the limit to 0..255
-// before the level table and the final per-channel table, so the pixel loop has no branches.
+// before the level table and the final per-channel table. A pixel's channels depend only on its
+// grey level and their own level, so the whole adjustment is one table of 256 rows (one per
+// grey level) of 256 results: the pixel loop finds its row and reads three bytes from it.
 struct ColourEffects::AdjustTables {
     static constexpr int Offset = 512;
     static constexpr int Span = 1536;
     std::array<uint8_t, Span> limitedLevels{};
     std::array<int32_t, 256> scaled{};
-    std::array<int32_t, 766> base{};
+    std::array<uint8_t, 256 * 256> byGrey{};
 };
+
+namespace {
+
+// (b + g + r) / 3 for every sum of three bytes, without a division.
+int GreyOf(int sum) { return (sum * 21846) >> 16; }
+
+}  // namespace
 
 ColourEffects::ColourEffects(int brightness, int contrast, int saturation, float exposure) {
     if (ColorAdjustSet(brightness, contrast, saturation))
@@ -96,10 +105,6 @@ void ColourEffects::SetColorAdjust(int brightness, int contrast, int saturation)
     adjustLevels_ = LevelTable(brightness, contrast);
     for (int v = 0; v < 256; ++v)
         adjust_->scaled[v] = static_cast<int32_t>((static_cast<uint32_t>(saturation) * (v + 1)) >> 8);
-    for (int s = 0; s < 766; ++s) {
-        const int grey = s / 3;
-        adjust_->base[s] = grey - adjust_->scaled[grey] + AdjustTables::Offset;
-    }
     FoldTables();
 }
 
@@ -114,8 +119,15 @@ void ColourEffects::FoldTables() {
         return;
     // Exposure works on each channel alone after the adjustment, so it joins the last table.
     const std::array<uint8_t, 256> after = hasExposure_ ? exposure_ : IdentityTable();
+    AdjustTables& t = *adjust_;
     for (int v = 0; v < AdjustTables::Span; ++v)
-        adjust_->limitedLevels[v] = after[adjustLevels_[ClampByte(v - AdjustTables::Offset)]];
+        t.limitedLevels[v] = after[adjustLevels_[ClampByte(v - AdjustTables::Offset)]];
+    for (int grey = 0; grey < 256; ++grey) {
+        const int base = grey - t.scaled[grey] + AdjustTables::Offset;
+        uint8_t* row = t.byGrey.data() + grey * 256;
+        for (int v = 0; v < 256; ++v)
+            row[v] = t.limitedLevels[base + t.scaled[v]];
+    }
 }
 
 void ColourEffects::Apply(Bitmap& bitmap, int firstRow, int endRow) const {
@@ -128,10 +140,10 @@ void ColourEffects::Apply(Bitmap& bitmap, int firstRow, int endRow) const {
             uint8_t* p = bitmap.Row(y);
             for (int x = 0; x < width; ++x, p += 3) {
                 const int b = p[0], g = p[1], r = p[2];
-                const int32_t grey = t.base[r + g + b];
-                p[0] = t.limitedLevels[grey + t.scaled[b]];
-                p[1] = t.limitedLevels[grey + t.scaled[g]];
-                p[2] = t.limitedLevels[grey + t.scaled[r]];
+                const uint8_t* levels = t.byGrey.data() + (GreyOf(b + g + r) << 8);
+                p[0] = levels[b];
+                p[1] = levels[g];
+                p[2] = levels[r];
             }
         }
     } else if (hasExposure_) {

@@ -197,9 +197,23 @@ void PictureCache::Clear() {
 }
 
 void ApplyFrameEffects(Bitmap& frame, const FilesRecord& record) {
-    const ColourEffects effects(record.Brightness, record.Contrast, record.Saturation,
-                                static_cast<float>(record.Exposure));
-    if (effects.Empty() || frame.Empty())
+    if (frame.Empty())
+        return;
+    // A row keeps its values for a whole conversion: the tables are built once per thread and
+    // set of values, not for every frame.
+    struct Cached {
+        int brightness, contrast, saturation, exposure;
+        ColourEffects effects;
+    };
+    thread_local std::unique_ptr<Cached> cached;
+    if (!cached || cached->brightness != record.Brightness || cached->contrast != record.Contrast ||
+        cached->saturation != record.Saturation || cached->exposure != record.Exposure) {
+        cached.reset(new Cached{record.Brightness, record.Contrast, record.Saturation, record.Exposure,
+                                ColourEffects(record.Brightness, record.Contrast, record.Saturation,
+                                              static_cast<float>(record.Exposure))});
+    }
+    const ColourEffects& effects = cached->effects;
+    if (effects.Empty())
         return;
     RunInRowBands(frame.Height(), 1, frame.Width(),
                   [&](int first, int end) { effects.Apply(frame, first, end); });

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <random>
@@ -76,6 +77,19 @@ TEST(FrameEffectsTest, ColorAdjustWholeRange) {
     ApplyColorAdjust(flat, 256, -100, 256);
     for (int i = 0; i < 256; ++i)
         ASSERT_EQ(PixelOf(flat, i), (Bgr{170, 170, 170})) << i;
+
+    // Saturation 0 leaves each pixel's grey level, the third of its channels' sum, rounded
+    // down: every sum of three bytes once.
+    Bitmap sums(766, 1);
+    for (int sum = 0; sum < 766; ++sum) {
+        const int b = std::min(sum, 255), g = std::min(sum - b, 255), r = sum - b - g;
+        sums.Pixel(sum, 0)[0] = static_cast<uint8_t>(b);
+        sums.Pixel(sum, 0)[1] = static_cast<uint8_t>(g);
+        sums.Pixel(sum, 0)[2] = static_cast<uint8_t>(r);
+    }
+    ApplyColorAdjust(sums, 256, 0, 0);
+    for (int sum = 0; sum < 766; ++sum)
+        ASSERT_EQ(PixelOf(sums, sum), (Bgr{sum / 3, sum / 3, sum / 3})) << "sum " << sum;
 
     Bitmap at99 = GreyRamp(), at100 = GreyRamp();
     ApplyColorAdjust(at99, 300, 99, 300);
