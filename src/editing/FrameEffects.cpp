@@ -69,14 +69,13 @@ std::array<uint8_t, 256> IdentityTable() {
 }  // namespace
 
 // With saturation limited to 0..512 a channel's grey base plus its scaled level lies in
-// -257..767; the combined table covers that span (with room) and folds in the limit to 0..255
-// before the level table and the final per-channel table. A pixel's channels depend only on its
+// -257..767; the combined table built from them covers that span (with room) and folds in the
+// limit to 0..255 before the level table and the final per-channel table. A pixel's channels depend only on its
 // grey level and their own level, so the whole adjustment is one table of 256 rows (one per
 // grey level) of 256 results: the pixel loop finds its row and reads three bytes from it.
 struct ColourEffects::AdjustTables {
     static constexpr int Offset = 512;
     static constexpr int Span = 1536;
-    std::array<uint8_t, Span> limitedLevels{};
     std::array<int32_t, 256> scaled{};
     std::array<uint8_t, 256 * 256> byGrey{};
 };
@@ -119,14 +118,15 @@ void ColourEffects::FoldTables() {
         return;
     // Exposure works on each channel alone after the adjustment, so it joins the last table.
     const std::array<uint8_t, 256> after = hasExposure_ ? exposure_ : IdentityTable();
-    AdjustTables& t = *adjust_;
+    std::array<uint8_t, AdjustTables::Span> limitedLevels{};
     for (int v = 0; v < AdjustTables::Span; ++v)
-        t.limitedLevels[v] = after[adjustLevels_[ClampByte(v - AdjustTables::Offset)]];
+        limitedLevels[v] = after[adjustLevels_[ClampByte(v - AdjustTables::Offset)]];
+    AdjustTables& t = *adjust_;
     for (int grey = 0; grey < 256; ++grey) {
         const int base = grey - t.scaled[grey] + AdjustTables::Offset;
         uint8_t* row = t.byGrey.data() + grey * 256;
         for (int v = 0; v < 256; ++v)
-            row[v] = t.limitedLevels[base + t.scaled[v]];
+            row[v] = limitedLevels[base + t.scaled[v]];
     }
 }
 

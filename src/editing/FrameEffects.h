@@ -10,8 +10,8 @@ namespace kavel {
 
 // The colour effects and picture blending drawn into frames during conversion and in the
 // editors' previews. Each routine builds its lookup tables once per call and makes one pass
-// over the scan lines (ColourEffects keeps the tables for several passes); all work in place on 24-bit bitmaps and may run on any thread (they
-// share no state).
+// over the scan lines (ColourEffects keeps the tables for several passes); all work in place on
+// 24-bit bitmaps and may run on any thread (they share no state).
 
 // True when ApplyColorAdjust has anything to do for these values. 255 is the "no effect" value
 // of brightness and saturation (the arithmetic is the identity at 256), so a freshly added file
