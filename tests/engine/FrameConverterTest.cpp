@@ -8,6 +8,8 @@
 
 #include "support/MediaFixtures.h"
 
+#include "support/Frames.h"
+
 extern "C" {
 #include <libavutil/frame.h>
 }
@@ -15,21 +17,8 @@ extern "C" {
 namespace kavel {
 namespace {
 
-struct FrameFree {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
-
-FramePtr NewFrame(int width, int height, AVPixelFormat format) {
-    FramePtr frame(av_frame_alloc());
-    frame->width = width;
-    frame->height = height;
-    frame->format = format;
-    if (av_frame_get_buffer(frame.get(), 0) < 0) {
-        return nullptr;
-    }
-    return frame;
-}
+using fixtures::FramePtr;
+using fixtures::NewFrame;
 
 // Smooth colours that RGB can hold, the frame counter, and a red block (limited-range BT.601) at
 // the bottom left.

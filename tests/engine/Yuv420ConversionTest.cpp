@@ -8,6 +8,7 @@
 #include <random>
 
 #include "engine/FrameConverter.h"
+#include "support/Frames.h"
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -17,20 +18,8 @@ extern "C" {
 namespace kavel {
 namespace {
 
-struct FrameFree {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
-
-FramePtr NewFrame(int width, int height, AVPixelFormat format = AV_PIX_FMT_YUV420P) {
-    FramePtr frame(av_frame_alloc());
-    frame->width = width;
-    frame->height = height;
-    frame->format = format;
-    if (av_frame_get_buffer(frame.get(), 0) < 0)
-        return nullptr;
-    return frame;
-}
+using fixtures::FramePtr;
+using fixtures::NewFrame;
 
 int PlaneWidth(const AVFrame& frame, int plane) { return plane == 0 ? frame.width : (frame.width + 1) / 2; }
 int PlaneHeight(const AVFrame& frame, int plane) { return plane == 0 ? frame.height : (frame.height + 1) / 2; }
