@@ -6,9 +6,8 @@
 #include <cstring>
 #include <memory>
 
-#include "support/MediaFixtures.h"
-
 #include "support/Frames.h"
+#include "support/MediaFixtures.h"
 
 extern "C" {
 #include <libavutil/frame.h>
