@@ -70,9 +70,10 @@ std::array<uint8_t, 256> IdentityTable() {
 
 // With saturation limited to 0..512 a channel's grey base plus its scaled level lies in
 // -257..767; the combined table built from them covers that span (with room) and folds in the
-// limit to 0..255 before the level table and the final per-channel table. A pixel's channels depend only on its
-// grey level and their own level, so the whole adjustment is one table of 256 rows (one per
-// grey level) of 256 results: the pixel loop finds its row and reads three bytes from it.
+// limit to 0..255 before the level table and the final per-channel table. A pixel's channels
+// depend only on its grey level and their own level, so the whole adjustment is one table of
+// 256 rows (one per grey level) of 256 results: the pixel loop finds its row and reads three
+// bytes from it.
 struct ColourEffects::AdjustTables {
     static constexpr int Offset = 512;
     static constexpr int Span = 1536;

@@ -281,31 +281,43 @@ void Yuv420Conversion::FromBitmapRowPair(const uint8_t* top, const uint8_t* bott
 }
 
 void Yuv420Conversion::ToBitmapRows(const AVFrame& frame, Bitmap& bitmap, int firstRow, int endRow) const {
-#if defined(__SSE2__)
+    ToBitmapRowsWith(true, frame, bitmap, firstRow, endRow);
+}
+
+void Yuv420Conversion::ToBitmapRowsPlain(const AVFrame& frame, Bitmap& bitmap, int firstRow, int endRow) const {
+    ToBitmapRowsWith(false, frame, bitmap, firstRow, endRow);
+}
+
+void Yuv420Conversion::FromBitmapRows(const Bitmap& bitmap, AVFrame& frame, int firstRow, int endRow) const {
+    FromBitmapRowsWith(true, bitmap, frame, firstRow, endRow);
+}
+
+void Yuv420Conversion::FromBitmapRowsPlain(const Bitmap& bitmap, AVFrame& frame, int firstRow, int endRow) const {
+    FromBitmapRowsWith(false, bitmap, frame, firstRow, endRow);
+}
+
+void Yuv420Conversion::ToBitmapRowsWith(bool vector, const AVFrame& frame, Bitmap& bitmap, int firstRow,
+                                        int endRow) const {
     for (int y = firstRow; y < endRow; ++y) {
         const uint8_t* luma = PlaneRow(frame, 0, y);
         const uint8_t* cb = PlaneRow(frame, 1, y >> 1);
         const uint8_t* cr = PlaneRow(frame, 2, y >> 1);
-        const int done = ToRgbVector(to_, luma, cb, cr, bitmap.Row(y), frame.width);
+        int done = 0;
+#if defined(__SSE2__)
+        if (vector)
+            done = ToRgbVector(to_, luma, cb, cr, bitmap.Row(y), frame.width);
+#else
+        (void)vector;
+#endif
         ToBitmapRow(luma, cb, cr, bitmap.Row(y), done, frame.width);
     }
-#else
-    ToBitmapRowsPlain(frame, bitmap, firstRow, endRow);
-#endif
 }
 
-void Yuv420Conversion::ToBitmapRowsPlain(const AVFrame& frame, Bitmap& bitmap, int firstRow, int endRow) const {
-    for (int y = firstRow; y < endRow; ++y)
-        ToBitmapRow(PlaneRow(frame, 0, y), PlaneRow(frame, 1, y >> 1), PlaneRow(frame, 2, y >> 1), bitmap.Row(y), 0,
-                    frame.width);
-}
-
-void Yuv420Conversion::FromBitmapRows(const Bitmap& bitmap, AVFrame& frame, int firstRow, int endRow) const {
-#if defined(__SSE2__)
+void Yuv420Conversion::FromBitmapRowsWith(bool vector, const Bitmap& bitmap, AVFrame& frame, int firstRow,
+                                          int endRow) const {
     const int width = bitmap.Width();
-    // The vector loop reads 24 bytes per eight pixels from a 16-byte and an 8-byte load, both
-    // inside those 24 bytes, so it may run to the last whole group of eight.
     for (int y = firstRow; y < endRow; y += 2) {
+        // A last row without a partner counts twice, as a last column does.
         const bool pair = y + 1 < endRow;
         const uint8_t* top = bitmap.Row(y);
         const uint8_t* bottom = pair ? bitmap.Row(y + 1) : top;
@@ -313,21 +325,16 @@ void Yuv420Conversion::FromBitmapRows(const Bitmap& bitmap, AVFrame& frame, int 
         uint8_t* lumaBottom = pair ? PlaneRow(frame, 0, y + 1) : nullptr;
         uint8_t* cb = PlaneRow(frame, 1, y >> 1);
         uint8_t* cr = PlaneRow(frame, 2, y >> 1);
-        const int done = FromRgbVector(from_, top, bottom, lumaTop, lumaBottom, cb, cr, width);
-        FromBitmapRowPair(top, bottom, lumaTop, lumaBottom, cb, cr, done, width);
-    }
+        int done = 0;
+#if defined(__SSE2__)
+        // The vector loop reads 24 bytes per eight pixels from a 16-byte and an 8-byte load, both
+        // inside those 24 bytes, so it may run to the last whole group of eight.
+        if (vector)
+            done = FromRgbVector(from_, top, bottom, lumaTop, lumaBottom, cb, cr, width);
 #else
-    FromBitmapRowsPlain(bitmap, frame, firstRow, endRow);
+        (void)vector;
 #endif
-}
-
-void Yuv420Conversion::FromBitmapRowsPlain(const Bitmap& bitmap, AVFrame& frame, int firstRow, int endRow) const {
-    for (int y = firstRow; y < endRow; y += 2) {
-        // A last row without a partner counts twice, as a last column does.
-        const bool pair = y + 1 < endRow;
-        FromBitmapRowPair(bitmap.Row(y), pair ? bitmap.Row(y + 1) : bitmap.Row(y), PlaneRow(frame, 0, y),
-                          pair ? PlaneRow(frame, 0, y + 1) : nullptr, PlaneRow(frame, 1, y >> 1),
-                          PlaneRow(frame, 2, y >> 1), 0, bitmap.Width());
+        FromBitmapRowPair(top, bottom, lumaTop, lumaBottom, cb, cr, done, width);
     }
 }
 

@@ -49,6 +49,8 @@ public:
     };
 
 private:
+    void ToBitmapRowsWith(bool vector, const AVFrame& frame, Bitmap& bitmap, int firstRow, int endRow) const;
+    void FromBitmapRowsWith(bool vector, const Bitmap& bitmap, AVFrame& frame, int firstRow, int endRow) const;
     void ToBitmapRow(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr, uint8_t* out, int first, int width) const;
     void FromBitmapRowPair(const uint8_t* top, const uint8_t* bottom, uint8_t* lumaTop, uint8_t* lumaBottom,
                            uint8_t* cb, uint8_t* cr, int first, int width) const;
